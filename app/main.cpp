@@ -1,0 +1,23 @@
+#include "hotkeys/nativeeventfilter.h"
+#include "platform/platform.h"
+#include "window/tesselgui.h"
+
+#include <QApplication>
+#include <QClipboard>
+
+int main(int argc, char **argv)
+{
+    if (!platform::prepareStart())
+        return 1;
+    QApplication app(argc, argv);
+    platform::setupApplication(app);
+    NativeEventFilter filter;
+    app.installNativeEventFilter(&filter);
+    TesselGui window;
+    window.show();
+    QObject::connect(QGuiApplication::clipboard(), SIGNAL(dataChanged()), &window,
+                     SLOT(clipboardDataChanged()), Qt::AutoConnection);
+    QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)),
+                     Qt::AutoConnection);
+    return app.exec();
+}

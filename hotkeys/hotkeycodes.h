@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Number of clip slots; also the number of hotkeys, one per slot.
+constexpr int MaxClips = 10;
+
+// Entry i is the virtual-key code of F(i+1) (VK_F1 to VK_F10), the id under which that key
+// is registered, and the key of clip slot i.
+constexpr qint32 hotKeyCodes[MaxClips] = {112, 113, 114, 115, 116, 117, 118, 119, 120, 121};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/platform.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QObject>
+
+// Application-wide filter that turns a hotkey press of F1 to F10 into hotKeySignal.
+class NativeEventFilter : public QObject, public QAbstractNativeEventFilter {
+    Q_OBJECT
+
+public:
+    NativeEventFilter();
+    ~NativeEventFilter() override;
+
+    bool nativeEventFilter(const QByteArray &eventType, void *message, long *result) override;
+
+signals:
+    void hotKeySignal(WPARAM wParam);
+
+private:
+    bool filterWindowsMessage(const QByteArray &eventType, void *message);
+};

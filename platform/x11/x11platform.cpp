@@ -1,0 +1,313 @@
+#include "platform/platform.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QIcon>
+#include <QPixmap>
+#include <QTimer>
+#include <QX11Info>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include <X11/Xlib.h>
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <dlfcn.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+const char AppIconPath[] = ":/icons/tessel.ico";
+const char DeleteIconPath[] = ":/icons/delete.ico";
+
+// The keys this program registers and synthesises, by virtual-key code.
+const UINT VkF1 = 112;
+const UINT VkF10 = 121;
+const unsigned char VkControl = 17;
+const unsigned char VkV = 86;
+
+// How long a keycode borrowed for V stays mapped: the focused application reads the
+// mapping when it handles the key, after our injection has returned.
+const int BorrowedKeyRestoreMs = 1000;
+
+const uint16_t ModifierBits = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_CONTROL |
+                              XCB_MOD_MASK_1 | XCB_MOD_MASK_2 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 |
+                              XCB_MOD_MASK_5;
+
+struct HotKeyState {
+    int idByKeycode[256] = {};
+    xcb_window_t root = XCB_WINDOW_NONE;
+    uint16_t lockBits = XCB_MOD_MASK_LOCK;
+    xcb_keycode_t lastKeycode = 0;
+    xcb_timestamp_t lastTime = 0;
+};
+HotKeyState hotKeys;
+
+struct InjectionState {
+    KeyCode control = 0;
+    KeyCode v = 0;
+    KeyCode borrowed = 0; // a spare keycode currently mapped to XK_v, or 0
+    int restoreGeneration = 0;
+};
+InjectionState injection;
+
+bool isX11()
+{
+    return QX11Info::isPlatformX11() && QX11Info::display() && QX11Info::connection();
+}
+
+uint16_t numLockMask(Display *display)
+{
+    const KeyCode numLock = XKeysymToKeycode(display, XK_Num_Lock);
+    XModifierKeymap *map = XGetModifierMapping(display);
+    uint16_t mask = 0;
+    if (map && numLock) {
+        for (int mod = 0; mod < 8 && !mask; ++mod) {
+            for (int k = 0; k < map->max_keypermod; ++k) {
+                if (map->modifiermap[mod * map->max_keypermod + k] == numLock) {
+                    mask = uint16_t(1u << mod);
+                    break;
+                }
+            }
+        }
+    }
+    if (map)
+        XFreeModifiermap(map);
+    return mask;
+}
+
+// The lock states under which a bare key must still be ours: none, CapsLock, NumLock, both.
+int lockVariants(uint16_t numLock, std::array<uint16_t, 4> &variants)
+{
+    int count = 0;
+    const uint16_t candidates[4] = {0, XCB_MOD_MASK_LOCK, numLock,
+                                    uint16_t(numLock | XCB_MOD_MASK_LOCK)};
+    for (const uint16_t mask : candidates) {
+        bool seen = false;
+        for (int i = 0; i < count; ++i)
+            seen = seen || variants[i] == mask;
+        if (!seen)
+            variants[count++] = mask;
+    }
+    return count;
+}
+
+// Looks the keysym up in the server's current mapping (Xlib's own cache never hears of a
+// layout change, since Qt owns the event queue). Only the first group is searched, which
+// is the one a Ctrl shortcut is matched against.
+KeyCode keycodeFor(Display *display, KeySym sym, KeyCode *spare)
+{
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    int perKeycode = 0;
+    KeySym *map =
+        XGetKeyboardMapping(display, KeyCode(minKeycode), maxKeycode - minKeycode + 1, &perKeycode);
+    if (!map)
+        return 0;
+    KeyCode found = 0;
+    if (spare)
+        *spare = 0;
+    for (int code = minKeycode; code <= maxKeycode; ++code) {
+        const KeySym *syms = map + (code - minKeycode) * perKeycode;
+        bool empty = true;
+        for (int i = 0; i < perKeycode; ++i) {
+            if (i < 2 && syms[i] == sym && !found)
+                found = KeyCode(code);
+            empty = empty && syms[i] == NoSymbol;
+        }
+        if (spare && empty)
+            *spare = KeyCode(code);
+    }
+    XFree(map);
+    return found;
+}
+
+void restoreBorrowedKey(int generation)
+{
+    if (generation != injection.restoreGeneration || !injection.borrowed || !isX11())
+        return;
+    KeySym none = NoSymbol;
+    XChangeKeyboardMapping(QX11Info::display(), injection.borrowed, 1, &none, 1);
+    XFlush(QX11Info::display());
+    injection.borrowed = 0;
+}
+
+// Finds the keycodes for a paste. A layout without a Latin v (Russian alone, say) gets a
+// spare keycode mapped to v for a while, so that Ctrl+V still means paste.
+void prepareInjection(Display *display)
+{
+    KeyCode spare = 0;
+    injection.control = keycodeFor(display, XK_Control_L, nullptr);
+    injection.v = keycodeFor(display, XK_v, &spare);
+    if (!injection.v && injection.borrowed) {
+        injection.v = injection.borrowed;
+    } else if (!injection.v && spare) {
+        KeySym v = XK_v;
+        XChangeKeyboardMapping(display, spare, 1, &v, 1);
+        XSync(display, False);
+        injection.borrowed = spare;
+        injection.v = spare;
+    }
+    if (injection.borrowed) {
+        const int generation = ++injection.restoreGeneration;
+        QTimer::singleShot(BorrowedKeyRestoreMs, [generation] { restoreBorrowedKey(generation); });
+    }
+}
+
+} // namespace
+
+namespace platform {
+
+bool prepareStart()
+{
+    // Hotkeys and key injection are X11 services: in a Wayland session run through XWayland.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
+    if (chosen != "xcb" && !chosen.startsWith("xcb:"))
+        return true;
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        const char *name = std::getenv("DISPLAY");
+        if (name && *name)
+            std::fprintf(stderr, "tessel: cannot open the X display \"%s\".\n", name);
+        else
+            std::fprintf(stderr, "tessel: no X display: DISPLAY is not set. Tessel needs an X11 "
+                                 "desktop session (or Xvfb).\n");
+        return false;
+    }
+    XCloseDisplay(display);
+    return true;
+}
+
+void setupApplication(QApplication &app)
+{
+    app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
+}
+
+HINSTANCE moduleHandle()
+{
+    // The program's own module, as GetModuleHandleW(nullptr) gives on Windows.
+    static void *const self = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+    return self;
+}
+
+bool registerHotKey(WId, int id, UINT modifiers, UINT virtualKey)
+{
+    if (!isX11() || modifiers != 0 || virtualKey < VkF1 || virtualKey > VkF10)
+        return false;
+    Display *display = QX11Info::display();
+    xcb_connection_t *connection = QX11Info::connection();
+    const KeyCode keycode = XKeysymToKeycode(display, XK_F1 + KeySym(virtualKey - VkF1));
+    if (!keycode)
+        return false;
+
+    // Only a grab on the root window is global.
+    const xcb_window_t root = xcb_window_t(QX11Info::appRootWindow());
+    const uint16_t numLock = numLockMask(display);
+    std::array<uint16_t, 4> variants{};
+    const int count = lockVariants(numLock, variants);
+    std::array<xcb_void_cookie_t, 4> cookies{};
+    for (int i = 0; i < count; ++i)
+        cookies[i] = xcb_grab_key_checked(connection, 0, root, variants[i], keycode,
+                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    // Checked requests report a key held by another client here, not later as a stray error.
+    std::array<bool, 4> grabbed{};
+    bool all = true;
+    for (int i = 0; i < count; ++i) {
+        xcb_generic_error_t *error = xcb_request_check(connection, cookies[i]);
+        grabbed[i] = !error;
+        all = all && !error;
+        std::free(error);
+    }
+    if (!all) {
+        for (int i = 0; i < count; ++i) {
+            if (grabbed[i])
+                xcb_ungrab_key(connection, keycode, root, variants[i]);
+        }
+        xcb_flush(connection);
+        return false;
+    }
+    hotKeys.idByKeycode[keycode] = id;
+    hotKeys.root = root;
+    hotKeys.lockBits = uint16_t(XCB_MOD_MASK_LOCK | numLock);
+    return true;
+}
+
+bool unregisterHotKey(WId, int id)
+{
+    if (!isX11() || id < int(VkF1) || id > int(VkF10))
+        return false;
+    Display *display = QX11Info::display();
+    xcb_connection_t *connection = QX11Info::connection();
+    const KeyCode keycode = XKeysymToKeycode(display, XK_F1 + KeySym(id - int(VkF1)));
+    if (!keycode)
+        return false;
+    const xcb_window_t root = xcb_window_t(QX11Info::appRootWindow());
+    std::array<uint16_t, 4> variants{};
+    const int count = lockVariants(numLockMask(display), variants);
+    // Ungrabbing a key this client does not hold is a no-op for the server.
+    for (int i = 0; i < count; ++i)
+        xcb_ungrab_key(connection, keycode, root, variants[i]);
+    xcb_flush(connection);
+    hotKeys.idByKeycode[keycode] = 0;
+    return true;
+}
+
+void keyEvent(unsigned char virtualKey, unsigned long flags)
+{
+    if (!isX11())
+        return;
+    Display *display = QX11Info::display();
+    const bool press = !(flags & KeyRelease);
+    if (press && virtualKey == VkControl) {
+        // While the hotkey is still held its grab is an active keyboard grab of ours, and
+        // the synthetic keys would come back to us instead of the focused application.
+        XUngrabKeyboard(display, CurrentTime);
+        prepareInjection(display);
+    }
+    KeyCode keycode = 0;
+    if (virtualKey == VkControl)
+        keycode = injection.control;
+    else if (virtualKey == VkV)
+        keycode = injection.v;
+    if (!keycode)
+        return;
+    XTestFakeKeyEvent(display, keycode, press ? True : False, CurrentTime);
+    XFlush(display);
+}
+
+QPixmap loadIcon(HINSTANCE, int resourceId)
+{
+    if (resourceId != DeleteIconResource)
+        return QPixmap();
+    return QPixmap(QString::fromLatin1(DeleteIconPath));
+}
+
+bool translateNativeEvent(const QByteArray &eventType, void *message, MSG *translated)
+{
+    if (eventType != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if ((event->response_type & ~0x80) != XCB_KEY_PRESS)
+        return false;
+    const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
+    const int id = hotKeys.idByKeycode[key->detail];
+    if (!id || key->event != hotKeys.root)
+        return false;
+    if (key->state & ModifierBits & ~hotKeys.lockBits)
+        return false;
+    // An auto-repeat arrives as a release and a press with the same time: one press each.
+    if (key->detail == hotKeys.lastKeycode && key->time == hotKeys.lastTime)
+        return false;
+    hotKeys.lastKeycode = key->detail;
+    hotKeys.lastTime = key->time;
+    *translated = MSG{nullptr, HotKeyMessage, WPARAM(id), 0, key->time};
+    return true;
+}
+
+} // namespace platform
