@@ -67,7 +67,7 @@ TesselGui::TesselGui() : QWidget(nullptr)
     nextSlot = 0;
     collecting = true;
     acceptChange = true;
-    setWindowTitle("Tessel V2.1");
+    setWindowTitle("Tessel V" TESSEL_VERSION);
 
     moduleHandle = platform::moduleHandle();
     if (!moduleHandle)
