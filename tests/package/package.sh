@@ -1,0 +1,55 @@
+#!/bin/bash
+# What a user installs: the layout `cmake --install` makes, and the Debian package, unpacked
+# into a scratch root and started on a private display.
+. "$(dirname "$0")/../e2e/lib.sh"
+
+: "${BUILD_DIR:?the build folder}"
+
+installed_layout() {
+    cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >"$WORK/install.log" 2>&1 || return 1
+    local f ok=0
+    for f in bin/tessel share/applications/tessel.desktop share/icons/hicolor/32x32/apps/tessel.png; do
+        [ -e "$WORK/prefix/$f" ] || {
+            log "  missing: $f"
+            ok=1
+        }
+    done
+    desktop-file-validate "$WORK/prefix/share/applications/tessel.desktop" || ok=1
+    return $ok
+}
+check "cmake --install puts the program, its .desktop file and its icon in place" installed_layout
+
+build_package() {
+    (cd "$BUILD_DIR" && cpack -G DEB -B "$WORK/pkg") >"$WORK/cpack.log" 2>&1 || {
+        cat "$WORK/cpack.log"
+        return 1
+    }
+    DEB=$(ls "$WORK"/pkg/*.deb 2>/dev/null | head -n1)
+    [ -n "$DEB" ] || return 1
+    log "  package: $(basename "$DEB")"
+    local version depends
+    version=$(dpkg-deb -f "$DEB" Version)
+    depends=$(dpkg-deb -f "$DEB" Depends)
+    log "  Version: $version"
+    log "  Depends: $depends"
+    [ "$version" = "2.1" ] && [[ "$depends" == *libqt5widgets5* ]] &&
+        [[ "$depends" == *libqt5x11extras5* ]] && [[ "$depends" == *libxtst6* ]]
+}
+check "cpack builds a Debian package, version 2.1, depending on the libraries it links" \
+    build_package
+
+unpacked() {
+    dpkg-deb -x "$DEB" "$WORK/root" && [ -x "$WORK/root/usr/bin/tessel" ] &&
+        [ -e "$WORK/root/usr/share/applications/tessel.desktop" ]
+}
+check "the package unpacks into a clean root with the program and its .desktop file" unpacked
+
+start_x
+TESSEL="$WORK/root/usr/bin/tessel"
+check "the installed program starts and shows its window" start_tessel
+installed_exits() {
+    wm_close "$TESSEL_WIN" && wait_exit "$TESSEL_PID" && [ "$EXIT_STATUS" -eq 0 ]
+}
+check "the installed program ends with status 0 when its window is closed" installed_exits
+
+finish
