@@ -14,6 +14,9 @@ const char FormatHeader[] =
     "The following is not the content, but the format of what is copied:\r\n";
 const char LineEnd[] = "\r\n";
 const int PreviewHeight = 128;
+// Scaling only to the height would turn a 20000x1 image into a 2560000x128 pixmap (1.3 GB
+// and seconds of work); the cell draws its icon within 128 by 128 anyway.
+const int MaxPreviewWidth = 8 * PreviewHeight;
 
 // Targets of the X11 selection protocol itself, which Qt lists among the formats. They
 // describe the transfer, not the data, and cannot be offered back as data.
@@ -122,8 +125,8 @@ void TesselGui::clipboardDataChanged()
     } else {
         table->setIconSize(QSize(PreviewHeight, PreviewHeight));
         table->setRowHeight(slot, PreviewHeight);
-        const QPixmap preview =
-            QPixmap::fromImage(image).scaledToHeight(PreviewHeight, Qt::FastTransformation);
+        const QPixmap preview = QPixmap::fromImage(image).scaled(
+            MaxPreviewWidth, PreviewHeight, Qt::KeepAspectRatio, Qt::FastTransformation);
         content = new QTableWidgetItem(QIcon(preview), description);
     }
     content->setData(Qt::ToolTipRole, text);

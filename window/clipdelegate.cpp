@@ -15,6 +15,9 @@ const QChar Ellipsis(0x2026);
 QString ClipDelegate::shownText(const QString &text, int maxChars, int maxLines)
 {
     int end = qMin(text.size(), maxChars);
+    // Never cut a character outside the BMP in half.
+    if (end > 0 && end < text.size() && text.at(end - 1).isHighSurrogate())
+        --end;
     int lines = 1;
     for (int i = 0; i < end; ++i) {
         if (text.at(i) == QLatin1Char('\n') && ++lines > maxLines) {
