@@ -33,7 +33,7 @@ void setupApplication(QApplication &) {}
 HINSTANCE moduleHandle()
 {
     static int module;
-    return state().nullModuleHandle ? nullptr : &module;
+    return state().nullModuleHandle ? nullptr : reinterpret_cast<HINSTANCE>(&module);
 }
 
 bool registerHotKey(WId, int id, UINT, UINT)

@@ -94,7 +94,12 @@ void HotkeysTest::filterDecides()
     if (connected) {
         QVERIFY(connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &receiver, SLOT(onHotKey(WPARAM))));
     }
-    MSG msg{nullptr, message, WPARAM(code), 7, 42};
+    // Field by field: the Windows MSG has more members than these.
+    MSG msg{};
+    msg.message = message;
+    msg.wParam = WPARAM(code);
+    msg.lParam = 7;
+    msg.time = 42;
     long answer = AnswerSentinel;
 
     QCOMPARE(offer(filter, eventType, msg, answer), consumed);
@@ -120,7 +125,9 @@ void HotkeysTest::filterTakesEveryFunctionKey()
     NativeEventFilter filter;
     KeyReceiver receiver;
     QVERIFY(connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &receiver, SLOT(onHotKey(WPARAM))));
-    MSG msg{nullptr, HotKeyMessage, WPARAM(code), 0, 0};
+    MSG msg{};
+    msg.message = HotKeyMessage;
+    msg.wParam = WPARAM(code);
     long answer = AnswerSentinel;
 
     QVERIFY(offer(filter, WindowsEventType, msg, answer));

@@ -113,7 +113,10 @@ void ReplayTest::cleanup()
 
 bool ReplayTest::press(WPARAM code)
 {
-    MSG msg{nullptr, HotKeyMessage, code, 0, 0};
+    // Field by field: the Windows MSG has more members than these.
+    MSG msg{};
+    msg.message = HotKeyMessage;
+    msg.wParam = code;
     long answer = 0;
     QAbstractNativeEventFilter *installed = filter.get();
     return installed->nativeEventFilter("windows_generic_MSG", &msg, &answer);
