@@ -1,0 +1,518 @@
+// Prints the paste latency of the real program on the X display in $DISPLAY: from the press
+// of an F-key to the synthetic V press reaching the X server, and to the paste arriving in a
+// focused application (bench_paste_receiver), for a short text and a 3840x2160 PNG clip.
+// The keys are pressed with XTest; XInput2 raw key events on the root window give the
+// server's own timestamps of both presses. See README.md.
+
+#include "benchdata.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <poll.h>
+
+namespace {
+
+const char TesselTitle[] = "Tessel V2.1";
+const char ShortText[] = "tessel paste bench";
+const int DefaultPresses = 50;
+const int StartTimeoutMs = 15000;
+const int PressTimeoutMs = 5000;
+// Before the clip is captured a press pastes nothing: warm-up tries give up on V sooner.
+const int WarmUpPressTimeoutMs = 1500;
+const int PasteTimeoutMs = 10000;
+const int WarmUpTries = 20;
+const int PauseBetweenPressesMs = 60;
+
+long long nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+struct RawPress {
+    unsigned keycode = 0;
+    Time serverTime = 0;
+    long long receivedNs = 0;
+};
+
+// Raw key presses of the master keyboard, which the server reports with its own timestamp
+// whoever holds a grab.
+class RawKeys {
+public:
+    explicit RawKeys(Display *display) : display(display) {}
+
+    bool select()
+    {
+        int event = 0;
+        int error = 0;
+        if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error))
+            return false;
+        int major = 2;
+        int minor = 2;
+        if (XIQueryVersion(display, &major, &minor) != Success)
+            return false;
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        XISetMask(bits, XI_RawKeyPress);
+        XIEventMask mask;
+        mask.deviceid = XIAllMasterDevices;
+        mask.mask_len = sizeof bits;
+        mask.mask = bits;
+        XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+        XSync(display, False);
+        return true;
+    }
+
+    bool next(RawPress &press, long long deadlineNs)
+    {
+        for (;;) {
+            while (XPending(display)) {
+                XEvent event;
+                XNextEvent(display, &event);
+                XGenericEventCookie *cookie = &event.xcookie;
+                if (cookie->type != GenericEvent || cookie->extension != opcode ||
+                    !XGetEventData(display, cookie))
+                    continue;
+                const bool isPress = cookie->evtype == XI_RawKeyPress;
+                if (isPress) {
+                    const auto *raw = static_cast<const XIRawEvent *>(cookie->data);
+                    press.keycode = unsigned(raw->detail);
+                    press.serverTime = raw->time;
+                    press.receivedNs = nowNs();
+                }
+                XFreeEventData(display, cookie);
+                if (isPress)
+                    return true;
+            }
+            const long long left = deadlineNs - nowNs();
+            if (left <= 0)
+                return false;
+            pollfd fd{ConnectionNumber(display), POLLIN, 0};
+            poll(&fd, 1, int(left / 1000000) + 1);
+        }
+    }
+
+    void drain()
+    {
+        RawPress ignored;
+        while (XPending(display) && next(ignored, nowNs()))
+            ;
+    }
+
+private:
+    Display *display;
+    int opcode = 0;
+};
+
+QByteArray propertyBytes(Display *display, Window window, Atom property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char *data = nullptr;
+    QByteArray bytes;
+    if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
+                           &format, &count, &after, &data) == Success &&
+        data) {
+        if (format == 8)
+            bytes = QByteArray(reinterpret_cast<const char *>(data), int(count));
+        else if (format == 32 && count > 0)
+            bytes = QByteArray::number(qulonglong(*reinterpret_cast<unsigned long *>(data)));
+        XFree(data);
+    }
+    return bytes;
+}
+
+bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
+{
+    if (propertyBytes(display, window, XA_WM_NAME) == name)
+        return true;
+    Window root = 0;
+    Window parent = 0;
+    Window *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count))
+        return false;
+    bool found = false;
+    for (unsigned int i = 0; i < count && !found; ++i)
+        found = hasWindowNamed(display, children[i], name);
+    if (children)
+        XFree(children);
+    return found;
+}
+
+QByteArray windowManagerName(Display *display)
+{
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    const QByteArray id = propertyBytes(display, DefaultRootWindow(display), check);
+    if (id.isEmpty())
+        return "none";
+    const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
+                                          XInternAtom(display, "_NET_WM_NAME", False));
+    return name.isEmpty() ? QByteArray("unnamed") : name;
+}
+
+// Reads the receiver's lines until one starts with prefix; false at the deadline.
+bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
+{
+    for (;;) {
+        while (process.canReadLine()) {
+            line = process.readLine().trimmed();
+            if (line.startsWith(prefix))
+                return true;
+        }
+        const long long left = deadlineNs - nowNs();
+        if (left <= 0 || process.state() != QProcess::Running)
+            return false;
+        process.waitForReadyRead(int(left / 1000000) + 1);
+    }
+}
+
+struct Figures {
+    double serverMs = 0;  // server time of the V press minus that of the F-key press
+    double seenMs = 0;    // V press seen by this client, from just before the F-key request
+    double appMs = 0;     // paste reported by the receiver, from the same start
+    double fetchMs = -1;  // image pastes: the receiver's request for the image until its bytes
+    double decodeMs = -1; // image pastes: the receiver's decode of them
+};
+
+class PasteBench {
+public:
+    PasteBench(Display *display, QProcess &receiver)
+        : display(display), receiver(receiver), raw(display)
+    {
+    }
+
+    bool start() { return raw.select(); }
+
+    // One press of the F-key held until the synthetic V has reached the server.
+    bool press(KeyCode fKey, const QByteArray &expect, Figures &figures, int vTimeoutMs)
+    {
+        raw.drain();
+        // Whatever the receiver said before this press is not about it.
+        receiver.waitForReadyRead(0);
+        receiver.readAll();
+        const long long start = nowNs();
+        const long long deadline = start + (long long)vTimeoutMs * 1000000;
+        XTestFakeKeyEvent(display, fKey, True, CurrentTime);
+        XFlush(display);
+        RawPress event;
+        RawPress fPress;
+        bool sawF = false;
+        bool sawV = false;
+        while (!sawV && raw.next(event, deadline)) {
+            if (!sawF && event.keycode == fKey) {
+                fPress = event;
+                sawF = true;
+            } else if (sawF && event.keycode == vKey) {
+                sawV = true;
+            }
+        }
+        XTestFakeKeyEvent(display, fKey, False, CurrentTime);
+        XFlush(display);
+        if (!sawV)
+            return false;
+        figures.serverMs = double(event.serverTime - fPress.serverTime);
+        figures.seenMs = double(event.receivedNs - start) / 1e6;
+        QByteArray line;
+        if (!readLine(receiver, expect, line, nowNs() + (long long)PasteTimeoutMs * 1000000))
+            return false;
+        const QList<QByteArray> fields = line.split(' ');
+        figures.appMs = fields.size() > 1 ? double(fields[1].toLongLong() - start) / 1e6 : 0;
+        const int fetch = fields.indexOf("fetch");
+        const int decode = fields.indexOf("decode");
+        if (fetch > 0 && fetch + 1 < fields.size())
+            figures.fetchMs = fields[fetch + 1].toDouble();
+        if (decode > 0 && decode + 1 < fields.size())
+            figures.decodeMs = fields[decode + 1].toDouble();
+        return true;
+    }
+
+    KeyCode vKey = 0;
+
+private:
+    Display *display;
+    QProcess &receiver;
+    RawKeys raw;
+};
+
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double maximum(const std::vector<double> &values)
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+int ignoreError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+// Gives the receiver the keyboard focus once its window is viewable (a window manager maps
+// it a little later), until the receiver reports it.
+bool focus(Display *display, QProcess &receiver, Window window, long long deadlineNs)
+{
+    const auto previous = XSetErrorHandler(ignoreError);
+    bool active = false;
+    QByteArray line;
+    while (!active && nowNs() < deadlineNs) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, window, &attributes) &&
+            attributes.map_state == IsViewable) {
+            XRaiseWindow(display, window);
+            XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+        }
+        XSync(display, False);
+        active = readLine(receiver, "active", line, std::min(deadlineNs, nowNs() + 200000000LL));
+    }
+    XSetErrorHandler(previous);
+    return active;
+}
+
+void stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+QString besideThisProgram(const QString &relative)
+{
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
+}
+
+void usage()
+{
+    std::fprintf(stderr, "usage: bench_paste [--tessel PATH] [--receiver PATH] [--presses N] "
+                         "[--only text|image]\n");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QString tesselPath = besideThisProgram(QStringLiteral("../tessel"));
+    QString receiverPath = besideThisProgram(QStringLiteral("bench_paste_receiver"));
+    int presses = DefaultPresses;
+    QByteArray only;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--tessel") && i + 1 < argc) {
+            tesselPath = QString::fromLocal8Bit(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--receiver") && i + 1 < argc) {
+            receiverPath = QString::fromLocal8Bit(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--presses") && i + 1 < argc) {
+            presses = std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
+            only = argv[++i];
+        } else {
+            usage();
+            return 2;
+        }
+    }
+
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "bench_paste: cannot open the X display (is DISPLAY set?)\n");
+        return 1;
+    }
+    std::printf("display %s, window manager: %s\n", DisplayString(display),
+                windowManagerName(display).constData());
+
+    QTemporaryDir dir;
+    const QString textFile = dir.filePath(QStringLiteral("text"));
+    const QString pngFile = dir.filePath(QStringLiteral("image.png"));
+    {
+        QFile text(textFile);
+        QFile png(pngFile);
+        const QByteArray encoded = benchdata::makePng();
+        // What it costs to encode the picture once more, for comparison with the transfer.
+        const QImage image = QImage::fromData(encoded, "PNG");
+        QByteArray again;
+        QBuffer buffer(&again);
+        buffer.open(QIODevice::WriteOnly);
+        const long long encodeStart = nowNs();
+        image.save(&buffer, "PNG");
+        std::printf("PNG %dx%d: %d bytes; encoding it in-process takes %.0f ms\n", image.width(),
+                    image.height(), int(encoded.size()), double(nowNs() - encodeStart) / 1e6);
+        if (!text.open(QIODevice::WriteOnly) || !png.open(QIODevice::WriteOnly) ||
+            text.write(ShortText) < 0 || png.write(encoded) < 0) {
+            std::fprintf(stderr, "bench_paste: cannot write the clips to %s\n",
+                         qPrintable(dir.path()));
+            return 1;
+        }
+    }
+
+    QProcess tessel;
+    QProcess receiver;
+    std::vector<std::unique_ptr<QProcess>> owners;
+    int status = 0;
+    const auto cleanUp = [&] {
+        stop(receiver);
+        stop(tessel);
+        for (auto &owner : owners)
+            stop(*owner);
+        XCloseDisplay(display);
+    };
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    tessel.setProcessEnvironment(environment);
+    tessel.setProcessChannelMode(QProcess::ForwardedChannels);
+    tessel.start(tesselPath, QStringList());
+    receiver.setProcessEnvironment(environment);
+    receiver.setProcessChannelMode(QProcess::SeparateChannels);
+    receiver.setReadChannel(QProcess::StandardOutput);
+
+    const long long startDeadline = nowNs() + (long long)StartTimeoutMs * 1000000;
+    bool tesselUp = tessel.waitForStarted();
+    while (tesselUp && !hasWindowNamed(display, DefaultRootWindow(display), TesselTitle)) {
+        if (nowNs() > startDeadline || tessel.state() != QProcess::Running) {
+            tesselUp = false;
+            break;
+        }
+        QThread::msleep(20);
+    }
+    if (!tesselUp) {
+        std::fprintf(stderr,
+                     "bench_paste: the Tessel window did not appear (%s); are F1 to F10 "
+                     "taken by another client?\n",
+                     qPrintable(tesselPath));
+        cleanUp();
+        return 1;
+    }
+
+    receiver.start(receiverPath, QStringList());
+    QByteArray line;
+    if (!receiver.waitForStarted() || !readLine(receiver, "ready", line, startDeadline)) {
+        std::fprintf(stderr, "bench_paste: the receiver did not start (%s)\n",
+                     qPrintable(receiverPath));
+        cleanUp();
+        return 1;
+    }
+    const Window receiverWindow = Window(line.mid(6).toULongLong());
+    if (!focus(display, receiver, receiverWindow, startDeadline)) {
+        std::fprintf(stderr, "bench_paste: the receiver never got the keyboard focus\n");
+        cleanUp();
+        return 1;
+    }
+
+    PasteBench bench(display, receiver);
+    bench.vKey = XKeysymToKeycode(display, XK_v);
+    if (!bench.start() || !bench.vKey) {
+        std::fprintf(stderr, "bench_paste: XInput2 2.2 or a keycode for v is missing\n");
+        cleanUp();
+        return 1;
+    }
+
+    struct Clip {
+        const char *name;
+        QStringList xclipArgs;
+        QByteArray report;
+        KeySym key;
+    };
+    const Clip clips[] = {
+        {"short text", {QStringLiteral("-i"), textFile}, "text", XK_F1},
+        {"png 3840x2160",
+         {QStringLiteral("-t"), QStringLiteral("image/png"), QStringLiteral("-i"), pngFile},
+         "image",
+         XK_F2},
+    };
+
+    std::printf("%d presses per clip; F-key held until the synthetic V reaches the server\n",
+                presses);
+    std::printf("%-14s | %21s | %21s | %21s\n", "clip", "press->V server ms", "press->V seen ms",
+                "press->paste in app ms");
+    std::printf("%-14s | %10s %10s | %10s %10s | %10s %10s\n", "", "median", "max", "median", "max",
+                "median", "max");
+    for (const Clip &clip : clips) {
+        // Copied in order, so the text lands in slot 1 (F1) and the image in slot 2 (F2).
+        auto owner = std::make_unique<QProcess>();
+        owner->setProcessChannelMode(QProcess::ForwardedChannels);
+        owner->start(QStringLiteral("xclip"),
+                     QStringList{QStringLiteral("-quiet"), QStringLiteral("-selection"),
+                                 QStringLiteral("clipboard")} +
+                         clip.xclipArgs);
+        owners.push_back(std::move(owner));
+        if (!only.isEmpty() && !QByteArray(clip.name).contains(only))
+            continue;
+
+        const KeyCode fKey = XKeysymToKeycode(display, clip.key);
+        Figures figures;
+        bool warm = false;
+        for (int i = 0; i < WarmUpTries && !warm; ++i)
+            warm = bench.press(fKey, clip.report, figures, WarmUpPressTimeoutMs);
+        if (!warm) {
+            std::printf("%-14s | no paste arrived: the replay did not reach the receiver\n",
+                        clip.name);
+            status = 1;
+            continue;
+        }
+        std::vector<double> server;
+        std::vector<double> seen;
+        std::vector<double> inApp;
+        std::vector<double> fetch;
+        std::vector<double> decode;
+        int failed = 0;
+        for (int i = 0; i < presses; ++i) {
+            QThread::msleep(PauseBetweenPressesMs);
+            if (!bench.press(fKey, clip.report, figures, PressTimeoutMs)) {
+                ++failed;
+                continue;
+            }
+            server.push_back(figures.serverMs);
+            seen.push_back(figures.seenMs);
+            inApp.push_back(figures.appMs);
+            if (figures.fetchMs >= 0) {
+                fetch.push_back(figures.fetchMs);
+                decode.push_back(figures.decodeMs);
+            }
+        }
+        std::printf("%-14s | %10.1f %10.1f | %10.2f %10.2f | %10.2f %10.2f", clip.name,
+                    median(server), maximum(server), median(seen), maximum(seen), median(inApp),
+                    maximum(inApp));
+        if (failed)
+            std::printf("  (%d of %d presses gave no paste)", failed, presses);
+        std::printf("\n");
+        if (!fetch.empty())
+            std::printf(
+                "%-14s   of which in the receiver: image transfer %.1f ms median, %.1f max; "
+                "decode %.1f ms median, %.1f max\n",
+                "", median(fetch), maximum(fetch), median(decode), maximum(decode));
+        std::fflush(stdout);
+    }
+    cleanUp();
+    return status;
+}

@@ -1,0 +1,86 @@
+// The focused application of the paste bench: a text field that reports on stdout, with the
+// monotonic clock in nanoseconds, every paste it receives. A pasted image (which a text field
+// ignores) is read from the clipboard and reported with its size.
+//   ready <window id>        once the window is shown
+//   active                   whenever the text field has the keyboard focus in an active window
+//   text <ns> <characters>   a paste of text
+//   image <ns> <w>x<h> ...   a paste of an image, with the time its transfer and decode took
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+long long nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+class PasteField : public QLineEdit {
+public:
+    PasteField()
+    {
+        connect(this, &QLineEdit::textChanged, this, [this](const QString &text) {
+            if (text.isEmpty())
+                return;
+            std::printf("text %lld %d\n", nowNs(), int(text.size()));
+            std::fflush(stdout);
+            QTimer::singleShot(0, this, &QLineEdit::clear);
+        });
+    }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const QString before = text();
+        QLineEdit::keyPressEvent(event);
+        if (!event->matches(QKeySequence::Paste) || text() != before)
+            return;
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        if (!data || !data->hasImage())
+            return;
+        // What imageData() does, in two timed steps: the transfer of the encoded image (which
+        // the owner may have to encode first), then the decode.
+        const long long start = nowNs();
+        const QByteArray encoded = data->data(QStringLiteral("application/x-qt-image"));
+        const long long fetched = nowNs();
+        const QImage image = QImage::fromData(encoded);
+        const long long decoded = nowNs();
+        std::printf("image %lld %dx%d fetch %.1f ms, decode %.1f ms, %d bytes\n", decoded,
+                    image.width(), image.height(), double(fetched - start) / 1e6,
+                    double(decoded - fetched) / 1e6, int(encoded.size()));
+        std::fflush(stdout);
+    }
+
+    void focusInEvent(QFocusEvent *event) override
+    {
+        QLineEdit::focusInEvent(event);
+        std::printf("active\n");
+        std::fflush(stdout);
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    PasteField field;
+    field.setWindowTitle(QStringLiteral("bench paste receiver"));
+    field.resize(400, 40);
+    field.move(600, 300);
+    field.show();
+    std::printf("ready %llu\n", static_cast<unsigned long long>(field.winId()));
+    std::fflush(stdout);
+    return app.exec();
+}
