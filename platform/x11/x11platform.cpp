@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QIcon>
 #include <QPixmap>
 #include <QTimer>
@@ -40,6 +41,7 @@ const uint16_t ModifierBits = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_M
 struct HotKeyState {
     int idByKeycode[256] = {};
     xcb_window_t root = XCB_WINDOW_NONE;
+    uint16_t numLock = 0; // the NumLock mask the grabs were made with
     uint16_t lockBits = XCB_MOD_MASK_LOCK;
     xcb_keycode_t lastKeycode = 0;
     xcb_timestamp_t lastTime = 0;
@@ -51,6 +53,7 @@ struct InjectionState {
     KeyCode v = 0;
     KeyCode borrowed = 0; // a spare keycode currently mapped to XK_v, or 0
     int restoreGeneration = 0;
+    bool restoreAtQuit = false;
 };
 InjectionState injection;
 
@@ -142,6 +145,11 @@ void prepareInjection(Display *display)
 {
     KeyCode spare = 0;
     injection.control = keycodeFor(display, XK_Control_L, nullptr);
+    // Without Ctrl a v alone would type a letter instead of pasting: send neither.
+    if (!injection.control) {
+        injection.v = 0;
+        return;
+    }
     injection.v = keycodeFor(display, XK_v, &spare);
     if (!injection.v && injection.borrowed) {
         injection.v = injection.borrowed;
@@ -151,6 +159,13 @@ void prepareInjection(Display *display)
         XSync(display, False);
         injection.borrowed = spare;
         injection.v = spare;
+        // The timer cannot fire once the event loop has ended: give the key back on the
+        // way out too, or the user's layout would keep the extra v after we exit.
+        if (!injection.restoreAtQuit) {
+            injection.restoreAtQuit = true;
+            QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
+                             [] { restoreBorrowedKey(injection.restoreGeneration); });
+        }
     }
     if (injection.borrowed) {
         const int generation = ++injection.restoreGeneration;
@@ -234,6 +249,7 @@ bool registerHotKey(WId, int id, UINT modifiers, UINT virtualKey)
     }
     hotKeys.idByKeycode[keycode] = id;
     hotKeys.root = root;
+    hotKeys.numLock = numLock;
     hotKeys.lockBits = uint16_t(XCB_MOD_MASK_LOCK | numLock);
     return true;
 }
@@ -242,19 +258,19 @@ bool unregisterHotKey(WId, int id)
 {
     if (!isX11() || id < int(VkF1) || id > int(VkF10))
         return false;
-    Display *display = QX11Info::display();
     xcb_connection_t *connection = QX11Info::connection();
-    const KeyCode keycode = XKeysymToKeycode(display, XK_F1 + KeySym(id - int(VkF1)));
-    if (!keycode)
-        return false;
-    const xcb_window_t root = xcb_window_t(QX11Info::appRootWindow());
+    // Release exactly what was grabbed: the keymap or the NumLock modifier may have changed
+    // since. A key that was never grabbed (another client holds it) has nothing to release.
     std::array<uint16_t, 4> variants{};
-    const int count = lockVariants(numLockMask(display), variants);
-    // Ungrabbing a key this client does not hold is a no-op for the server.
-    for (int i = 0; i < count; ++i)
-        xcb_ungrab_key(connection, keycode, root, variants[i]);
+    const int count = lockVariants(hotKeys.numLock, variants);
+    for (int keycode = 0; keycode < 256; ++keycode) {
+        if (hotKeys.idByKeycode[keycode] != id)
+            continue;
+        for (int i = 0; i < count; ++i)
+            xcb_ungrab_key(connection, xcb_keycode_t(keycode), hotKeys.root, variants[i]);
+        hotKeys.idByKeycode[keycode] = 0;
+    }
     xcb_flush(connection);
-    hotKeys.idByKeycode[keycode] = 0;
     return true;
 }
 
