@@ -5,6 +5,17 @@
 
 : "${BUILD_DIR:?the build folder}"
 
+icons_are_16_colours() {
+    local f out ok=0
+    for f in tessel delete; do
+        out=$(file "$(dirname "$0")/../../resources/$f.ico")
+        log "  $out"
+        [[ "$out" == *"32x32, 16 colors, 4 bits/pixel"* ]] || ok=1
+    done
+    return $ok
+}
+check "both icons are 32x32 with a 16-colour palette" icons_are_16_colours
+
 installed_layout() {
     cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >"$WORK/install.log" 2>&1 || return 1
     local f ok=0
