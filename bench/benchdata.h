@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <vector>
+
 // Clipboard contents the benches copy, the same on every run.
 namespace benchdata {
 
@@ -13,5 +15,8 @@ QByteArray makeText(qint64 size);
 
 // A 3840x2160 PNG with screen-like content: flat panels, gradients and one photo-like area.
 QByteArray makePng();
+
+double median(std::vector<double> values);
+double maximum(const std::vector<double> &values);
 
 } // namespace benchdata

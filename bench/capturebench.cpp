@@ -184,20 +184,6 @@ QByteArray payloadFor(const Case &c, const QByteArray &png)
     return QByteArray();
 }
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double maximum(const std::vector<double> &values)
-{
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
-
 std::vector<double> column(const std::vector<Sample> &samples, double Sample::*field)
 {
     std::vector<double> values;
@@ -413,7 +399,7 @@ void printReport(const char *mode,
         const std::vector<Sample> &s = entry.second;
         const auto pair = [&](double Sample::*field) {
             const std::vector<double> values = column(s, field);
-            return std::make_pair(median(values), maximum(values));
+            return std::make_pair(benchdata::median(values), benchdata::maximum(values));
         };
         const auto capture = pair(&Sample::capture);
         const auto repaint = pair(&Sample::repaint);
@@ -446,10 +432,10 @@ void printReport(const char *mode,
                 "2nd image", "2nd text", "rest");
     for (const auto &entry : all) {
         const std::vector<Sample> &s = entry.second;
-        const double capture = median(column(s, &Sample::capture));
-        const double clone = median(column(s, &Sample::clone));
-        const double image = median(column(s, &Sample::image));
-        const double text = median(column(s, &Sample::text));
+        const double capture = benchdata::median(column(s, &Sample::capture));
+        const double clone = benchdata::median(column(s, &Sample::clone));
+        const double image = benchdata::median(column(s, &Sample::image));
+        const double text = benchdata::median(column(s, &Sample::text));
         std::printf("%-16s | %10.2f | %10.2f | %10.2f | %10.2f | %10.2f\n", entry.first->name,
                     capture, clone, image, text, capture - clone - image - text);
     }

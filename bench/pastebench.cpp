@@ -257,20 +257,6 @@ private:
     RawKeys raw;
 };
 
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double maximum(const std::vector<double> &values)
-{
-    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
-
 int ignoreError(Display *, XErrorEvent *)
 {
     return 0;
@@ -501,8 +487,8 @@ int main(int argc, char **argv)
             }
         }
         std::printf("%-14s | %10.1f %10.1f | %10.2f %10.2f | %10.2f %10.2f", clip.name,
-                    median(server), maximum(server), median(seen), maximum(seen), median(inApp),
-                    maximum(inApp));
+                    benchdata::median(server), benchdata::maximum(server), benchdata::median(seen),
+                    benchdata::maximum(seen), benchdata::median(inApp), benchdata::maximum(inApp));
         if (failed)
             std::printf("  (%d of %d presses gave no paste)", failed, presses);
         std::printf("\n");
@@ -510,7 +496,8 @@ int main(int argc, char **argv)
             std::printf(
                 "%-14s   of which in the receiver: image transfer %.1f ms median, %.1f max; "
                 "decode %.1f ms median, %.1f max\n",
-                "", median(fetch), maximum(fetch), median(decode), maximum(decode));
+                "", benchdata::median(fetch), benchdata::maximum(fetch), benchdata::median(decode),
+                benchdata::maximum(decode));
         std::fflush(stdout);
     }
     cleanUp();
