@@ -32,7 +32,7 @@
 
 namespace {
 
-const char TesselTitle[] = "Tessel V2.1";
+const char TesselTitle[] = "Tessel V" TESSEL_VERSION;
 const char ShortText[] = "tessel paste bench";
 const int DefaultPresses = 50;
 const int StartTimeoutMs = 15000;
