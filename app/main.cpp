@@ -15,9 +15,9 @@ int main(int argc, char **argv)
     app.installNativeEventFilter(&filter);
     TesselGui window;
     window.show();
-    QObject::connect(QGuiApplication::clipboard(), SIGNAL(dataChanged()), &window,
-                     SLOT(clipboardDataChanged()), Qt::AutoConnection);
-    QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)),
-                     Qt::AutoConnection);
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
+                     &TesselGui::clipboardDataChanged);
+    // WPARAM is no registered meta type: this connection can only be a direct call.
+    QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
     return app.exec();
 }

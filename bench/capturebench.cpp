@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QMimeData>
 #include <QProcess>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -198,6 +199,10 @@ public:
     {
         window.show();
         table = window.findChild<QTableWidget *>();
+        for (QPushButton *button : window.findChildren<QPushButton *>()) {
+            if (button->text() == QLatin1String("Empty"))
+                emptyButton = button;
+        }
         waitUntil([this] { return window.windowHandle() && window.windowHandle()->isExposed(); },
                   5000);
         QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
@@ -223,7 +228,7 @@ public:
             }
         }
         for (int r = 0; r < runs; ++r) {
-            QMetaObject::invokeMethod(&window, "onempty", Qt::DirectConnection);
+            emptyButton->click();
             Sample sample;
             if (x11 ? !captureFromOwner(c, file, sample) : !captureInProcess(c, payload, sample))
                 return false;
@@ -238,7 +243,7 @@ private:
     {
         QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
         sample.capture = timeCapture();
-        if (!window.clip(0)) {
+        if (!firstSlotFilled()) {
             std::fprintf(stderr, "%s: nothing was captured\n", c.name);
             return false;
         }
@@ -288,18 +293,22 @@ private:
             return;
         const double ms = timeCapture();
         // A change that filled no slot was an owner leaving, not our data.
-        if (!window.clip(0))
+        if (!firstSlotFilled())
             return;
         expecting->capture = ms;
         measureParts(*expecting);
         expecting = nullptr;
     }
 
+    bool firstSlotFilled() const
+    {
+        const QTableWidgetItem *shortcut = table->item(0, 1);
+        return shortcut && !shortcut->text().isEmpty();
+    }
+
     double timeCapture()
     {
-        return timeMs([this] {
-            QMetaObject::invokeMethod(&window, "clipboardDataChanged", Qt::DirectConnection);
-        });
+        return timeMs([this] { window.clipboardDataChanged(); });
     }
 
     // The reads a capture makes, one by one, on the same clipboard content.
@@ -312,7 +321,7 @@ private:
         sample.formats = source->formats();
         const bool hasImage = sample.formats.contains(ImageFormat);
         QMimeData *copy = nullptr;
-        sample.clone = timeMs([&] { copy = TesselGui::cloneMimeData(source); });
+        sample.clone = timeMs([&] { copy = ClipStore::cloneMimeData(source); });
         const QStringList copied = copy->formats();
         for (const QString &format : copied) {
             if (format == ImageFormat)
@@ -361,6 +370,7 @@ private:
     bool x11;
     TesselGui window;
     QTableWidget *table = nullptr;
+    QPushButton *emptyButton = nullptr;
     QTemporaryDir dir;
     std::vector<QProcess *> owners;
     Sample *expecting = nullptr;

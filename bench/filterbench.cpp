@@ -90,8 +90,6 @@ namespace {
 
 const long DefaultIterations = 10000000;
 const int Rounds = 5;
-const UINT WmMouseMove = 0x0200;
-const UINT WmKeyDown = 0x0100;
 
 volatile long sink;
 
@@ -174,16 +172,5 @@ int main(int argc, char **argv)
     print("xcb key release", measure(filter, xcbType, &key, iterations));
 #endif
 
-    const QByteArray windowsType("windows_generic_MSG");
-    MSG msg;
-    std::memset(&msg, 0, sizeof msg);
-    msg.message = WmMouseMove;
-    print("windows_generic_MSG, WM_MOUSEMOVE", measure(filter, windowsType, &msg, iterations));
-    msg.message = WmKeyDown;
-    msg.wParam = 114;
-    print("windows_generic_MSG, WM_KEYDOWN F3", measure(filter, windowsType, &msg, iterations));
-    msg.message = platform::HotKeyMessage;
-    msg.wParam = 111;
-    print("windows_generic_MSG, 786 unknown code", measure(filter, windowsType, &msg, iterations));
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 
-// Application-wide filter that turns a hotkey press of F1 to F10 into hotKeySignal.
+// Application-wide filter that turns a press of F1 to F10 into hotKeySignal.
 class NativeEventFilter : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 
@@ -17,7 +17,4 @@ public:
 
 signals:
     void hotKeySignal(WPARAM wParam);
-
-private:
-    bool filterWindowsMessage(const QByteArray &eventType, void *message);
 };

@@ -6,6 +6,8 @@
 
 namespace fakeplatform {
 
+const char KeyPressEvent[] = "tessel_fake_key_press";
+
 State &state()
 {
     static State s;
@@ -30,44 +32,42 @@ bool prepareStart()
 
 void setupApplication(QApplication &) {}
 
-HINSTANCE moduleHandle()
+bool openResources()
 {
-    static int module;
-    return state().nullModuleHandle ? nullptr : reinterpret_cast<HINSTANCE>(&module);
+    return !state().noResources;
 }
 
-bool registerHotKey(WId, int id, UINT, UINT)
+QPixmap deleteIcon()
 {
-    state().registerAttempts.append(id);
-    if (state().failingHotKeys.contains(id))
-        return false;
-    state().registered.append(id);
-    return true;
-}
-
-bool unregisterHotKey(WId, int id)
-{
-    state().unregistered.append(id);
-    return state().registered.removeOne(id);
-}
-
-void keyEvent(unsigned char virtualKey, unsigned long flags)
-{
-    state().keyEvents.append({virtualKey, flags});
-}
-
-QPixmap loadIcon(HINSTANCE module, int resourceId)
-{
-    if (!module || resourceId != DeleteIconResource)
+    if (state().noResources)
         return QPixmap();
     QPixmap icon(32, 32);
     icon.fill(Qt::red);
     return icon;
 }
 
-bool translateNativeEvent(const QByteArray &, void *, MSG *)
+bool registerHotKey(WId, int keyCode)
 {
-    return false;
+    if (state().failingHotKeys.contains(keyCode))
+        return false;
+    state().registered.append(keyCode);
+    return true;
+}
+
+void unregisterHotKey(WId, int keyCode)
+{
+    state().unregistered.append(keyCode);
+    state().registered.removeOne(keyCode);
+}
+
+WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
+{
+    return eventType == fakeplatform::KeyPressEvent ? *static_cast<const WPARAM *>(message) : 0;
+}
+
+void paste()
+{
+    ++state().pastes;
 }
 
 } // namespace platform

@@ -3,59 +3,48 @@
 #include "window/clipdelegate.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
-const int ContentColumn = 0;
-const int ShortcutColumn = 1;
-const int DeleteColumn = 2;
-const int ColumnCount = 3;
 const int ContentColumnWidth = 300;
 const int WindowWidth = 550;
 const int WindowHeight = 420;
-
-const char StopCollectingText[] = "Stop collecting";
-const char CollectText[] = "Collect";
 } // namespace
 
 TesselGui::TesselGui() : QWidget(nullptr)
 {
-    for (QMimeData *&clip : clips)
-        clip = nullptr;
     mainLayout = new QVBoxLayout(this);
     table = new QTableWidget(MaxClips, ColumnCount);
     table->setColumnWidth(ContentColumn, ContentColumnWidth);
     table->verticalHeader()->setVisible(false);
-    table->setHorizontalHeaderLabels({"content", "shortcut", "delete"});
+    table->setHorizontalHeaderLabels({tr("content"), tr("shortcut"), tr("delete")});
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // Clips can be many megabytes of text: the delegate bounds what a cell paints and what
     // its tooltip shows, while the items keep the whole text.
     table->setItemDelegate(new ClipDelegate(table));
-    connect(table, SIGNAL(cellClicked(int, int)), this, SLOT(oncellclicked(int, int)),
-            Qt::AutoConnection);
+    connect(table, &QTableWidget::cellClicked, this, &TesselGui::oncellclicked);
     mainLayout->addWidget(table);
 
-    emptyButton = new QPushButton("Empty");
-    emptyButton->setToolTip("Empty all stored clips.");
-    connect(emptyButton, SIGNAL(clicked()), this, SLOT(onempty()), Qt::AutoConnection);
+    emptyButton = new QPushButton(tr("Empty"));
+    emptyButton->setToolTip(tr("Empty all stored clips."));
+    connect(emptyButton, &QPushButton::clicked, this, &TesselGui::onempty);
 
-    collectButton = new QPushButton(StopCollectingText);
+    collectButton = new QPushButton(tr("Stop collecting"));
     collectButton->setToolTip(
-        "Start/Stop collecting data from clipboard.\r\n"
-        "At most 10 clips can be stored. Collecting more data will override the previous "
-        "ones.\r\n"
-        "You can click this button to stop collecting data to avoid this to happen.");
-    connect(collectButton, SIGNAL(clicked()), this, SLOT(oncollect()), Qt::AutoConnection);
+        tr("Start/Stop collecting data from clipboard.\r\n"
+           "At most 10 clips can be stored. Collecting more data will override the previous "
+           "ones.\r\n"
+           "You can click this button to stop collecting data to avoid this to happen."));
+    connect(collectButton, &QPushButton::clicked, this, &TesselGui::oncollect);
 
-    onTopCheck = new QCheckBox("make the window always stay on top");
-    connect(onTopCheck, SIGNAL(stateChanged(int)), this, SLOT(ontopstatechanged(int)),
-            Qt::AutoConnection);
+    onTopCheck = new QCheckBox(tr("make the window always stay on top"));
+    connect(onTopCheck, &QCheckBox::stateChanged, this, &TesselGui::ontopstatechanged);
 
     buttonRow = new QHBoxLayout;
     buttonRow->addWidget(emptyButton);
@@ -64,77 +53,39 @@ TesselGui::TesselGui() : QWidget(nullptr)
     mainLayout->addLayout(buttonRow);
 
     resize(WindowWidth, WindowHeight);
-    nextSlot = 0;
-    collecting = true;
-    acceptChange = true;
-    setWindowTitle("Tessel V" TESSEL_VERSION);
+    setWindowTitle(tr("Tessel V%1").arg(QStringLiteral(TESSEL_VERSION)));
+    connect(&store, &ClipStore::slotChanged, this, &TesselGui::showSlot);
 
-    moduleHandle = platform::moduleHandle();
-    if (!moduleHandle)
-        showError("Can not get hInstance");
+    if (!platform::openResources())
+        showError(tr("Can not get hInstance"));
 
     registerHotKeys();
 }
 
-TesselGui::~TesselGui()
-{
-    // Nothing reads the clips after the window is gone; freeing them keeps leak checks clean.
-    for (QMimeData *&clip : clips) {
-        delete clip;
-        clip = nullptr;
-    }
-}
-
-const QMimeData *TesselGui::clip(int slot) const
-{
-    return slot >= 0 && slot < MaxClips ? clips[slot] : nullptr;
-}
+TesselGui::~TesselGui() = default;
 
 void TesselGui::showError(const QString &text)
 {
-    QMessageBox::warning(this, "error", text, QMessageBox::Ok, QMessageBox::NoButton);
-}
-
-void TesselGui::clearSlot(int slot)
-{
-    delete clips[slot];
-    clips[slot] = nullptr;
-    table->setItem(slot, ContentColumn, new QTableWidgetItem(QString()));
-    table->setItem(slot, ShortcutColumn, new QTableWidgetItem(QString()));
-    table->setItem(slot, DeleteColumn, new QTableWidgetItem(QString()));
+    QMessageBox::warning(this, tr("error"), text, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
 void TesselGui::oncellclicked(int row, int col)
 {
-    if (col != DeleteColumn)
-        return;
-    if (row < 0 || row >= MaxClips)
-        return;
-    if (!clips[row])
-        return;
-    clearSlot(row);
+    if (col == DeleteColumn)
+        store.clear(row);
 }
 
 void TesselGui::onempty()
 {
-    for (int i = 0; i < MaxClips; ++i) {
-        if (clips[i])
-            clearSlot(i);
-    }
+    store.clearAll();
 }
 
 void TesselGui::oncollect()
 {
-    const QString text = collectButton->text();
-    if (text == StopCollectingText) {
-        collectButton->setText(CollectText);
-        collecting = false;
-        acceptChange = false;
-    } else if (text == CollectText) {
-        collectButton->setText(StopCollectingText);
-        collecting = true;
-        acceptChange = true;
-    }
+    // Decided by the state, never by the label: desktops add accelerators to button texts.
+    const bool collect = store.gate() == ClipStore::Gate::Paused;
+    store.setCollecting(collect);
+    collectButton->setText(collect ? tr("Stop collecting") : tr("Collect"));
 }
 
 void TesselGui::ontopstatechanged(int state)
@@ -145,4 +96,24 @@ void TesselGui::ontopstatechanged(int state)
         setWindowFlags(windowFlags() & ~Qt::WindowStaysOnTopHint);
     // Changing the flags of a visible window hides it.
     show();
+}
+
+void TesselGui::registerHotKeys()
+{
+    for (int slot = 0; slot < MaxClips; ++slot) {
+        if (!platform::registerHotKey(winId(), hotKeyCodes[slot]))
+            showError(tr("Can not register F%1.").arg(slot + 1));
+    }
+}
+
+void TesselGui::unregisterHotKeys()
+{
+    for (const qint32 code : hotKeyCodes)
+        platform::unregisterHotKey(winId(), code);
+}
+
+void TesselGui::closeEvent(QCloseEvent *event)
+{
+    unregisterHotKeys();
+    event->accept();
 }

@@ -1,21 +1,20 @@
 #pragma once
 
-#include "hotkeys/hotkeycodes.h"
 #include "platform/platform.h"
+#include "window/clipstore.h"
 
 #include <QWidget>
 
 class QCheckBox;
 class QCloseEvent;
 class QHBoxLayout;
-class QMimeData;
 class QPushButton;
 class QTableWidget;
 class QVBoxLayout;
 
-// The only window: ten clip slots shown as table rows, and the controls under the table.
-// Construction and control slots live in tesselgui.cpp, capture in capture.cpp, replay in
-// replay.cpp, hotkey registration and close handling in hotkeyregistration.cpp.
+// The only window: shows the clip store's ten slots as table rows, with the controls under
+// the table. Construction, controls, hotkey registration and close handling live in
+// tesselgui.cpp, capture and the drawing of a row in capture.cpp, replay in replay.cpp.
 class TesselGui : public QWidget {
     Q_OBJECT
 
@@ -23,41 +22,35 @@ public:
     TesselGui();
     ~TesselGui() override;
 
-    // A new clip holding every data format of source, in source's order; the caller owns it.
-    static QMimeData *cloneMimeData(const QMimeData *source);
-
-    // Read-only views of the clip store, for whoever drives or inspects the window.
-    const QMimeData *clip(int slot) const;
-    int writeCursor() const { return nextSlot; }
-    bool acceptsNextChange() const { return acceptChange; }
-    bool isCollecting() const { return collecting; }
+public slots:
+    // Pastes the slot of the key with this code (the hotkey signal carries it).
+    void getHotKey(WPARAM wParam);
+    // Captures the clipboard's new contents.
+    void clipboardDataChanged();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
-private slots:
-    void getHotKey(WPARAM wParam);
-    void clipboardDataChanged();
+private:
     void oncellclicked(int row, int col);
     void ontopstatechanged(int state);
     void oncollect();
     void onempty();
-
-private:
     void registerHotKeys();
     void unregisterHotKeys();
-    void clearSlot(int slot);
+    void showSlot(int slot);
     void showError(const QString &text);
 
+    static constexpr int ContentColumn = 0;
+    static constexpr int ShortcutColumn = 1;
+    static constexpr int DeleteColumn = 2;
+    static constexpr int ColumnCount = 3;
+
     QVBoxLayout *mainLayout;
-    int nextSlot;
-    QMimeData *clips[MaxClips];
+    ClipStore store;
     QTableWidget *table;
     QPushButton *emptyButton;
     QPushButton *collectButton;
     QHBoxLayout *buttonRow;
     QCheckBox *onTopCheck;
-    bool acceptChange;
-    bool collecting;
-    HINSTANCE moduleHandle;
 };

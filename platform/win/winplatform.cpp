@@ -1,10 +1,24 @@
 #include "platform/platform.h"
 
-#include "platform/win/win32services.h"
-
 #include <QByteArray>
 #include <QPixmap>
-#include <QtWin>
+
+#include <windows.h>
+
+// QtGui's own HICON conversion, which the Windows Extras module only forwards to.
+Q_GUI_EXPORT QPixmap qt_pixmapFromWinHICON(HICON icon);
+
+namespace {
+const int DeleteIconResource = 4;
+const BYTE VkV = 'V';
+
+HINSTANCE module = nullptr;
+
+void keyEvent(BYTE virtualKey, DWORD flags)
+{
+    keybd_event(virtualKey, 0, flags, 0);
+}
+} // namespace
 
 namespace platform {
 
@@ -18,35 +32,43 @@ void setupApplication(QApplication &)
     // Windows gives every window the executable's IDI_ICON1 by itself.
 }
 
-HINSTANCE moduleHandle()
+bool openResources()
 {
-    return win32::moduleHandle();
+    module = GetModuleHandleW(nullptr);
+    return module != nullptr;
 }
 
-bool registerHotKey(WId window, int id, UINT modifiers, UINT virtualKey)
+QPixmap deleteIcon()
 {
-    return win32::registerHotKey(reinterpret_cast<HWND>(window), id, modifiers, virtualKey);
+    // A shared icon from the module's resources: never destroyed.
+    const HICON icon = module ? LoadIconW(module, MAKEINTRESOURCEW(DeleteIconResource)) : nullptr;
+    return icon ? qt_pixmapFromWinHICON(icon) : QPixmap();
 }
 
-bool unregisterHotKey(WId window, int id)
+bool registerHotKey(WId window, int keyCode)
 {
-    return win32::unregisterHotKey(reinterpret_cast<HWND>(window), id);
+    return RegisterHotKey(reinterpret_cast<HWND>(window), keyCode, 0, UINT(keyCode)) != 0;
 }
 
-void keyEvent(unsigned char virtualKey, unsigned long flags)
+void unregisterHotKey(WId window, int keyCode)
 {
-    win32::keyEvent(virtualKey, DWORD(flags));
+    UnregisterHotKey(reinterpret_cast<HWND>(window), keyCode);
 }
 
-QPixmap loadIcon(HINSTANCE module, int resourceId)
+WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
 {
-    return QtWin::fromHICON(win32::loadIcon(module, resourceId));
+    if (qstrcmp(eventType.constData(), "windows_generic_MSG") != 0)
+        return 0;
+    const MSG *msg = static_cast<const MSG *>(message);
+    return msg->message == WM_HOTKEY ? msg->wParam : 0;
 }
 
-bool translateNativeEvent(const QByteArray &, void *, MSG *)
+void paste()
 {
-    // Hotkey presses already arrive as WM_HOTKEY messages.
-    return false;
+    keyEvent(VK_CONTROL, 0);
+    keyEvent(VkV, 0);
+    keyEvent(VkV, KEYEVENTF_KEYUP);
+    keyEvent(VK_CONTROL, KEYEVENTF_KEYUP);
 }
 
 } // namespace platform

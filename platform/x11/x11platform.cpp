@@ -16,7 +16,6 @@
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
-#include <dlfcn.h>
 #include <xcb/xcb.h>
 
 namespace {
@@ -24,11 +23,9 @@ namespace {
 const char AppIconPath[] = ":/icons/tessel.ico";
 const char DeleteIconPath[] = ":/icons/delete.ico";
 
-// The keys this program registers and synthesises, by virtual-key code.
-const UINT VkF1 = 112;
-const UINT VkF10 = 121;
-const unsigned char VkControl = 17;
-const unsigned char VkV = 86;
+// The function keys by the virtual-key codes the program names them with.
+const int VkF1 = 112;
+const int VkF10 = 121;
 
 // How long a keycode borrowed for V stays mapped: the focused application reads the
 // mapping when it handles the key, after our injection has returned.
@@ -39,7 +36,7 @@ const uint16_t ModifierBits = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_M
                               XCB_MOD_MASK_5;
 
 struct HotKeyState {
-    int idByKeycode[256] = {};
+    int codeByKeycode[256] = {}; // the virtual-key code grabbed on each X keycode
     xcb_window_t root = XCB_WINDOW_NONE;
     uint16_t numLock = 0; // the NumLock mask the grabs were made with
     uint16_t lockBits = XCB_MOD_MASK_LOCK;
@@ -145,11 +142,8 @@ void prepareInjection(Display *display)
 {
     KeyCode spare = 0;
     injection.control = keycodeFor(display, XK_Control_L, nullptr);
-    // Without Ctrl a v alone would type a letter instead of pasting: send neither.
-    if (!injection.control) {
-        injection.v = 0;
+    if (!injection.control)
         return;
-    }
     injection.v = keycodeFor(display, XK_v, &spare);
     if (!injection.v && injection.borrowed) {
         injection.v = injection.borrowed;
@@ -204,20 +198,24 @@ void setupApplication(QApplication &app)
     app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
 }
 
-HINSTANCE moduleHandle()
+bool openResources()
 {
-    // The program's own module, as GetModuleHandleW(nullptr) gives on Windows.
-    static void *const self = dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
-    return self;
+    // The icons are compiled into the program.
+    return true;
 }
 
-bool registerHotKey(WId, int id, UINT modifiers, UINT virtualKey)
+QPixmap deleteIcon()
 {
-    if (!isX11() || modifiers != 0 || virtualKey < VkF1 || virtualKey > VkF10)
+    return QPixmap(QString::fromLatin1(DeleteIconPath));
+}
+
+bool registerHotKey(WId, int keyCode)
+{
+    if (!isX11() || keyCode < VkF1 || keyCode > VkF10)
         return false;
     Display *display = QX11Info::display();
     xcb_connection_t *connection = QX11Info::connection();
-    const KeyCode keycode = XKeysymToKeycode(display, XK_F1 + KeySym(virtualKey - VkF1));
+    const KeyCode keycode = XKeysymToKeycode(display, XK_F1 + KeySym(keyCode - VkF1));
     if (!keycode)
         return false;
 
@@ -247,83 +245,70 @@ bool registerHotKey(WId, int id, UINT modifiers, UINT virtualKey)
         xcb_flush(connection);
         return false;
     }
-    hotKeys.idByKeycode[keycode] = id;
+    hotKeys.codeByKeycode[keycode] = keyCode;
     hotKeys.root = root;
     hotKeys.numLock = numLock;
     hotKeys.lockBits = uint16_t(XCB_MOD_MASK_LOCK | numLock);
     return true;
 }
 
-bool unregisterHotKey(WId, int id)
+void unregisterHotKey(WId, int keyCode)
 {
-    if (!isX11() || id < int(VkF1) || id > int(VkF10))
-        return false;
+    if (!isX11())
+        return;
     xcb_connection_t *connection = QX11Info::connection();
     // Release exactly what was grabbed: the keymap or the NumLock modifier may have changed
     // since. A key that was never grabbed (another client holds it) has nothing to release.
     std::array<uint16_t, 4> variants{};
     const int count = lockVariants(hotKeys.numLock, variants);
     for (int keycode = 0; keycode < 256; ++keycode) {
-        if (hotKeys.idByKeycode[keycode] != id)
+        if (hotKeys.codeByKeycode[keycode] != keyCode)
             continue;
         for (int i = 0; i < count; ++i)
             xcb_ungrab_key(connection, xcb_keycode_t(keycode), hotKeys.root, variants[i]);
-        hotKeys.idByKeycode[keycode] = 0;
+        hotKeys.codeByKeycode[keycode] = 0;
     }
     xcb_flush(connection);
-    return true;
 }
 
-void keyEvent(unsigned char virtualKey, unsigned long flags)
+WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
+{
+    if (eventType != "xcb_generic_event_t")
+        return 0;
+    const auto *event = static_cast<const xcb_generic_event_t *>(message);
+    if ((event->response_type & ~0x80) != XCB_KEY_PRESS)
+        return 0;
+    const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
+    const int code = hotKeys.codeByKeycode[key->detail];
+    if (!code || key->event != hotKeys.root)
+        return 0;
+    if (key->state & ModifierBits & ~hotKeys.lockBits)
+        return 0;
+    // An auto-repeat arrives as a release and a press with the same time: one press each.
+    if (key->detail == hotKeys.lastKeycode && key->time == hotKeys.lastTime)
+        return 0;
+    hotKeys.lastKeycode = key->detail;
+    hotKeys.lastTime = key->time;
+    return WPARAM(code);
+}
+
+void paste()
 {
     if (!isX11())
         return;
     Display *display = QX11Info::display();
-    const bool press = !(flags & KeyRelease);
-    if (press && virtualKey == VkControl) {
-        // While the hotkey is still held its grab is an active keyboard grab of ours, and
-        // the synthetic keys would come back to us instead of the focused application.
-        XUngrabKeyboard(display, CurrentTime);
-        prepareInjection(display);
-    }
-    KeyCode keycode = 0;
-    if (virtualKey == VkControl)
-        keycode = injection.control;
-    else if (virtualKey == VkV)
-        keycode = injection.v;
-    if (!keycode)
+    // While the hotkey is still held its grab is an active keyboard grab of ours, and the
+    // synthetic keys would come back to us instead of the focused application.
+    XUngrabKeyboard(display, CurrentTime);
+    prepareInjection(display);
+    // Without Ctrl a v alone would type a letter instead of pasting: send neither.
+    if (!injection.control || !injection.v)
         return;
-    XTestFakeKeyEvent(display, keycode, press ? True : False, CurrentTime);
+    XTestFakeKeyEvent(display, injection.control, True, CurrentTime);
+    XTestFakeKeyEvent(display, injection.v, True, CurrentTime);
+    XTestFakeKeyEvent(display, injection.v, False, CurrentTime);
+    XTestFakeKeyEvent(display, injection.control, False, CurrentTime);
     XFlush(display);
-}
-
-QPixmap loadIcon(HINSTANCE, int resourceId)
-{
-    if (resourceId != DeleteIconResource)
-        return QPixmap();
-    return QPixmap(QString::fromLatin1(DeleteIconPath));
-}
-
-bool translateNativeEvent(const QByteArray &eventType, void *message, MSG *translated)
-{
-    if (eventType != "xcb_generic_event_t")
-        return false;
-    const auto *event = static_cast<const xcb_generic_event_t *>(message);
-    if ((event->response_type & ~0x80) != XCB_KEY_PRESS)
-        return false;
-    const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
-    const int id = hotKeys.idByKeycode[key->detail];
-    if (!id || key->event != hotKeys.root)
-        return false;
-    if (key->state & ModifierBits & ~hotKeys.lockBits)
-        return false;
-    // An auto-repeat arrives as a release and a press with the same time: one press each.
-    if (key->detail == hotKeys.lastKeycode && key->time == hotKeys.lastTime)
-        return false;
-    hotKeys.lastKeycode = key->detail;
-    hotKeys.lastTime = key->time;
-    *translated = MSG{nullptr, HotKeyMessage, WPARAM(id), 0, key->time};
-    return true;
 }
 
 } // namespace platform

@@ -1,0 +1,292 @@
+#include "window/clipstore.h"
+
+#include <QImage>
+#include <QMimeData>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString ImageFormat = QStringLiteral("application/x-qt-image");
+const QString KdeHint = QStringLiteral("x-kde-passwordManagerHint");
+const QString ExcludeFormat = QStringLiteral(
+    "application/x-qt-windows-mime;value=\"ExcludeClipboardContentFromMonitorProcessing\"");
+const QString HistoryFormat =
+    QStringLiteral("application/x-qt-windows-mime;value=\"CanIncludeInClipboardHistory\"");
+const QStringList ProtocolTargets = {"TARGETS",        "MULTIPLE", "TIMESTAMP",
+                                     "SAVE_TARGETS",   "DELETE",   "INSERT_SELECTION",
+                                     "INSERT_PROPERTY"};
+const int EmptyAll = MaxClips; // stands for "Empty" where a slot number is expected
+
+// Data as a clipboard owner offers it: the formats it lists, in its order, and the bytes it
+// answers for each; a listed format without an answer is refused.
+class OwnerData : public QMimeData {
+public:
+    OwnerData(const QStringList &formats, const QMap<QString, QByteArray> &answers)
+        : listed(formats), answers(answers)
+    {
+    }
+    QStringList formats() const override { return listed; }
+    bool hasFormat(const QString &format) const override { return listed.contains(format); }
+
+protected:
+    QVariant retrieveData(const QString &format, QVariant::Type) const override
+    {
+        if (format == ImageFormat && !image.isNull())
+            return image;
+        return answers.contains(format) ? QVariant(answers.value(format)) : QVariant();
+    }
+
+public:
+    QImage image;
+
+private:
+    QStringList listed;
+    QMap<QString, QByteArray> answers;
+};
+
+std::unique_ptr<QMimeData> text(const QString &value)
+{
+    auto data = std::make_unique<QMimeData>();
+    data->setText(value);
+    return data;
+}
+} // namespace
+
+class ClipStoreTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void slotOrderAndCursor_data();
+    void slotOrderAndCursor();
+    void gate_data();
+    void gate();
+    void changesThatTakeNoSlot_data();
+    void changesThatTakeNoSlot();
+    void clipIsACompleteIndependentCopy();
+    void refusedFormatsAreKeptEmpty();
+
+private:
+    void copy(ClipStore &store, const QString &value) { store.capture(text(value).get()); }
+    QString clipText(const ClipStore &store, int slot) const
+    {
+        return store.clip(slot) ? store.clip(slot)->text() : QStringLiteral("<empty>");
+    }
+    QStringList contents(const ClipStore &store) const
+    {
+        QStringList all;
+        for (int i = 0; i < MaxClips; ++i)
+            all << clipText(store, i);
+        return all << QString::number(store.writeCursor());
+    }
+};
+
+void ClipStoreTest::slotOrderAndCursor_data()
+{
+    QTest::addColumn<int>("before");           // copies made first
+    QTest::addColumn<int>("cleared");          // slot deleted then, EmptyAll, or -1
+    QTest::addColumn<QVector<int>>("landing"); // where each following copy lands
+    QTest::addColumn<QVector<int>>("cursors"); // the write cursor after it
+
+    QTest::newRow("ten fill from the top")
+        << 0 << -1 << QVector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9} << QVector<int>(10, 0);
+    QTest::newRow("overwrite in turn and wrap")
+        << 10 << -1 << QVector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0}
+        << QVector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 1};
+    QTest::newRow("deleted slot reused, cursor kept")
+        << 12 << 5 << QVector<int>{5, 2} << QVector<int>{2, 3};
+    QTest::newRow("after Empty fill from 0, then resume at cursor")
+        << 13 << EmptyAll << QVector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 3}
+        << QVector<int>{3, 3, 3, 3, 3, 3, 3, 3, 3, 3, 4};
+}
+
+void ClipStoreTest::slotOrderAndCursor()
+{
+    QFETCH(int, before);
+    QFETCH(int, cleared);
+    QFETCH(QVector<int>, landing);
+    QFETCH(QVector<int>, cursors);
+
+    ClipStore store;
+    for (int i = 0; i < before; ++i)
+        copy(store, QString("before %1").arg(i));
+    QSignalSpy changed(&store, &ClipStore::slotChanged);
+    if (cleared == EmptyAll) {
+        store.clearAll();
+        QCOMPARE(changed.size(), qMin(before, MaxClips));
+    } else if (cleared >= 0) {
+        store.clear(cleared);
+        store.clear(cleared); // already empty: nothing to say
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.takeFirst().at(0).toInt(), cleared);
+    }
+    changed.clear();
+
+    for (int k = 0; k < landing.size(); ++k) {
+        QStringList expected = contents(store);
+        copy(store, QString("copy %1").arg(k));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed.takeFirst().at(0).toInt(), landing[k]);
+        expected[landing[k]] = QString("copy %1").arg(k);
+        expected.last() = QString::number(cursors[k]);
+        QCOMPARE(contents(store), expected);
+    }
+}
+
+void ClipStoreTest::gate_data()
+{
+    QTest::addColumn<bool>("pause");
+    QTest::addColumn<int>("ownPastes"); // replays before the next changes
+    QTest::addColumn<int>("skipped");   // how many of three changes are not captured
+
+    QTest::newRow("collecting") << false << 0 << 0;
+    QTest::newRow("own paste skipped once") << false << 1 << 1;
+    QTest::newRow("two pastes, one change skipped") << false << 2 << 1;
+    QTest::newRow("paused") << true << 0 << 3;
+    QTest::newRow("paste while paused stays paused") << true << 1 << 3;
+}
+
+void ClipStoreTest::gate()
+{
+    QFETCH(bool, pause);
+    QFETCH(int, ownPastes);
+    QFETCH(int, skipped);
+
+    ClipStore store;
+    copy(store, "origin");
+    if (pause)
+        store.setCollecting(false);
+    for (int i = 0; i < ownPastes; ++i)
+        store.ignoreNextChange();
+    for (int i = 0; i < 3; ++i)
+        copy(store, QString("change %1").arg(i));
+
+    QStringList expected = {"origin"};
+    for (int i = skipped; i < 3; ++i)
+        expected << QString("change %1").arg(i);
+    while (expected.size() < MaxClips)
+        expected << "<empty>";
+    QCOMPARE(contents(store).mid(0, MaxClips), expected);
+    QCOMPARE(store.gate() == ClipStore::Gate::Paused, pause);
+
+    store.setCollecting(true);
+    copy(store, "resumed");
+    QCOMPARE(clipText(store, MaxClips - expected.count("<empty>")), QString("resumed"));
+}
+
+void ClipStoreTest::changesThatTakeNoSlot_data()
+{
+    QTest::addColumn<QStringList>("formats");
+    QTest::addColumn<QByteArray>("value"); // the answer for the last format
+    QTest::addColumn<bool>("captured");
+
+    QTest::newRow("no data object") << QStringList{"<null>"} << QByteArray() << false;
+    QTest::newRow("no formats") << QStringList() << QByteArray() << false;
+    QTest::newRow("protocol targets only") << ProtocolTargets << QByteArray("x") << false;
+    QTest::newRow("KDE hint secret") << QStringList{KdeHint} << QByteArray("secret") << false;
+    QTest::newRow("KDE hint other") << QStringList{KdeHint} << QByteArray("public") << true;
+    QTest::newRow("exclude marker") << QStringList{ExcludeFormat} << QByteArray() << false;
+    QTest::newRow("history zero") << QStringList{HistoryFormat} << QByteArray(4, '\0') << false;
+    QTest::newRow("history nonzero")
+        << QStringList{HistoryFormat} << QByteArray("\1\0\0\0", 4) << true;
+}
+
+void ClipStoreTest::changesThatTakeNoSlot()
+{
+    QFETCH(QStringList, formats);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, captured);
+
+    ClipStore store;
+    for (int i = 0; i < MaxClips + 3; ++i)
+        copy(store, QString("full %1").arg(i));
+    const QStringList before = contents(store);
+    QSignalSpy changed(&store, &ClipStore::slotChanged);
+
+    if (formats == QStringList{"<null>"}) {
+        store.capture(nullptr);
+    } else {
+        QMap<QString, QByteArray> answers;
+        for (const QString &format : formats)
+            answers.insert(format, value);
+        QStringList listed = formats;
+        if (!formats.isEmpty() && formats != ProtocolTargets) {
+            listed.prepend("text/plain");
+            answers.insert("text/plain", "hunter2");
+        }
+        OwnerData data(listed, answers);
+        store.capture(&data);
+    }
+
+    if (captured) {
+        QCOMPARE(clipText(store, 3), QString("hunter2"));
+        QCOMPARE(store.clip(3)->data(formats.last()), value);
+    } else {
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(contents(store), before);
+        copy(store, "next");
+        QCOMPARE(clipText(store, 3), QString("next"));
+    }
+}
+
+void ClipStoreTest::clipIsACompleteIndependentCopy()
+{
+    QImage image(20, 10, QImage::Format_ARGB32);
+    image.fill(Qt::green);
+    const QStringList names = {"B/y",
+                               ImageFormat,
+                               "text/plain",
+                               "A/x",
+                               QString::fromUtf8("ünïcødé/\xe2\x82\xac"),
+                               "x/y;charset=\"utf-8\";z=1",
+                               "no-slash"};
+    QStringList listed = names;
+    listed.insert(1, "TARGETS");
+    listed.insert(4, "TIMESTAMP");
+    QMap<QString, QByteArray> answers = {{"TARGETS", "protocol"}, {"TIMESTAMP", "protocol"}};
+    for (const QString &name : names)
+        answers.insert(name, name.toUtf8() + QByteArray("\0\xff", 2));
+    auto *owner = new OwnerData(listed, answers);
+    owner->image = image;
+    QPointer<QMimeData> source = owner;
+
+    ClipStore store;
+    store.capture(source);
+    delete source; // the owner went away
+
+    const QMimeData *clip = store.clip(0);
+    QCOMPARE(clip->formats(), names);
+    for (const QString &name : names) {
+        if (name != ImageFormat)
+            QCOMPARE(clip->data(name), answers.value(name));
+    }
+    QCOMPARE(clip->imageData().userType(), int(QMetaType::QImage));
+    QCOMPARE(clip->imageData().value<QImage>(), image);
+
+    std::unique_ptr<QMimeData> clone(ClipStore::cloneMimeData(clip));
+    QVERIFY(!clone->parent());
+    QCOMPARE(clone->formats(), names);
+    QCOMPARE(clone->imageData().value<QImage>(), image);
+    clone->setData("A/x", "changed");
+    clone.reset();
+    QCOMPARE(clip->data("A/x"), answers.value("A/x"));
+}
+
+void ClipStoreTest::refusedFormatsAreKeptEmpty()
+{
+    OwnerData data({"A/x", "B/y", "C/z", "text/plain"},
+                   {{"A/x", "a"}, {"C/z", QByteArray()}, {"text/plain", "words"}});
+    ClipStore store;
+    store.capture(&data);
+    const QMimeData *clip = store.clip(0);
+    QVERIFY(clip);
+    QCOMPARE(clip->formats(), QStringList({"A/x", "B/y", "C/z", "text/plain"}));
+    QCOMPARE(clip->data("A/x"), QByteArray("a"));
+    QCOMPARE(clip->data("B/y"), QByteArray());
+    QCOMPARE(clip->text(), QString("words"));
+}
+
+QTEST_MAIN(ClipStoreTest)
+#include "tst_clipstore.moc"

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "hotkeys/hotkeycodes.h"
+
+#include <QObject>
+
+#include <array>
+#include <memory>
+
+class QMimeData;
+
+// The ten clips and the rules that fill them: which clipboard changes are kept, which slot a
+// new clip takes, and the gate that keeps the program's own paste out of the slots.
+class ClipStore : public QObject {
+    Q_OBJECT
+
+public:
+    // What the next clipboard change means.
+    enum class Gate {
+        Collecting,       // it is captured
+        IgnoringOwnPaste, // it is the program's own paste: skipped, then collecting again
+        Paused,           // the user stopped collecting: skipped
+    };
+
+    ClipStore();
+    ~ClipStore() override;
+
+    const QMimeData *clip(int slot) const;
+    int writeCursor() const { return nextSlot; }
+    Gate gate() const { return state; }
+
+    // The clipboard changed to source (null when it holds nothing). Captures it into a slot
+    // unless the gate, an empty change or a marked secret says otherwise.
+    void capture(const QMimeData *source);
+
+    // The program is about to put a clip on the clipboard itself: skip the change it causes.
+    void ignoreNextChange();
+    void setCollecting(bool on);
+
+    void clear(int slot);
+    void clearAll();
+
+    // A new clip holding every data format of source, in source's order; the caller owns it.
+    static QMimeData *cloneMimeData(const QMimeData *source);
+
+signals:
+    // Slot's clip was stored, replaced or deleted.
+    void slotChanged(int slot);
+
+private:
+    int chooseSlot();
+
+    std::array<std::unique_ptr<QMimeData>, MaxClips> clips;
+    int nextSlot = 0;
+    Gate state = Gate::Collecting;
+};
