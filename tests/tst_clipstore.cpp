@@ -4,6 +4,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -34,6 +35,11 @@ public:
 protected:
     QVariant retrieveData(const QString &format, QVariant::Type) const override
     {
+        asked << format;
+        if (format == stallsOn) {
+            QThread::msleep(1500); // as long as Qt's clipboard timeout, for the reader
+            return QVariant();
+        }
         if (format == ImageFormat && !image.isNull())
             return image;
         return answers.contains(format) ? QVariant(answers.value(format)) : QVariant();
@@ -41,6 +47,8 @@ protected:
 
 public:
     QImage image;
+    QString stallsOn;          // the format the owner never answers
+    mutable QStringList asked; // every request, in order
 
 private:
     QStringList listed;
@@ -66,7 +74,8 @@ private slots:
     void changesThatTakeNoSlot_data();
     void changesThatTakeNoSlot();
     void clipIsACompleteIndependentCopy();
-    void refusedFormatsAreKeptEmpty();
+    void unreadableFormatsAreDropped_data();
+    void unreadableFormatsAreDropped();
 
 private:
     void copy(ClipStore &store, const QString &value) { store.capture(text(value).get()); }
@@ -138,20 +147,24 @@ void ClipStoreTest::slotOrderAndCursor()
 void ClipStoreTest::gate_data()
 {
     QTest::addColumn<bool>("pause");
-    QTest::addColumn<int>("ownPastes"); // replays before the next changes
-    QTest::addColumn<int>("skipped");   // how many of three changes are not captured
+    QTest::addColumn<int>("ownPastes");  // replays before the next changes
+    QTest::addColumn<int>("ourNotices"); // changes then reported while we own the clipboard
+    QTest::addColumn<int>("skipped");    // how many of three owners' changes are not captured
 
-    QTest::newRow("collecting") << false << 0 << 0;
-    QTest::newRow("own paste skipped once") << false << 1 << 1;
-    QTest::newRow("two pastes, one change skipped") << false << 2 << 1;
-    QTest::newRow("paused") << true << 0 << 3;
-    QTest::newRow("paste while paused stays paused") << true << 1 << 3;
+    QTest::newRow("collecting") << false << 0 << 0 << 0;
+    QTest::newRow("own paste skipped once") << false << 1 << 0 << 1;
+    QTest::newRow("two pastes, one change skipped") << false << 2 << 0 << 1;
+    QTest::newRow("own paste seen as ours") << false << 1 << 1 << 0;
+    QTest::newRow("late notices while ours") << false << 1 << 3 << 0;
+    QTest::newRow("paused") << true << 0 << 0 << 3;
+    QTest::newRow("paste while paused stays paused") << true << 1 << 1 << 3;
 }
 
 void ClipStoreTest::gate()
 {
     QFETCH(bool, pause);
     QFETCH(int, ownPastes);
+    QFETCH(int, ourNotices);
     QFETCH(int, skipped);
 
     ClipStore store;
@@ -160,6 +173,8 @@ void ClipStoreTest::gate()
         store.setCollecting(false);
     for (int i = 0; i < ownPastes; ++i)
         store.ignoreNextChange();
+    for (int i = 0; i < ourNotices; ++i)
+        store.capture(text("our paste").get(), ClipStore::Origin::Ours);
     for (int i = 0; i < 3; ++i)
         copy(store, QString("change %1").arg(i));
 
@@ -186,6 +201,9 @@ void ClipStoreTest::changesThatTakeNoSlot_data()
     QTest::newRow("no formats") << QStringList() << QByteArray() << false;
     QTest::newRow("protocol targets only") << ProtocolTargets << QByteArray("x") << false;
     QTest::newRow("KDE hint secret") << QStringList{KdeHint} << QByteArray("secret") << false;
+    QTest::newRow("KDE hint secret, padded")
+        << QStringList{KdeHint} << QByteArray(" secret\n") << false;
+    QTest::newRow("KDE hint refused") << QStringList{KdeHint} << QByteArray() << false;
     QTest::newRow("KDE hint other") << QStringList{KdeHint} << QByteArray("public") << true;
     QTest::newRow("exclude marker") << QStringList{ExcludeFormat} << QByteArray() << false;
     QTest::newRow("history zero") << QStringList{HistoryFormat} << QByteArray(4, '\0') << false;
@@ -209,8 +227,10 @@ void ClipStoreTest::changesThatTakeNoSlot()
         store.capture(nullptr);
     } else {
         QMap<QString, QByteArray> answers;
-        for (const QString &format : formats)
-            answers.insert(format, value);
+        for (const QString &format : formats) {
+            if (!value.isEmpty())
+                answers.insert(format, value);
+        }
         QStringList listed = formats;
         if (!formats.isEmpty() && formats != ProtocolTargets) {
             listed.prepend("text/plain");
@@ -274,18 +294,41 @@ void ClipStoreTest::clipIsACompleteIndependentCopy()
     QCOMPARE(clip->data("A/x"), answers.value("A/x"));
 }
 
-void ClipStoreTest::refusedFormatsAreKeptEmpty()
+void ClipStoreTest::unreadableFormatsAreDropped_data()
 {
-    OwnerData data({"A/x", "B/y", "C/z", "text/plain"},
-                   {{"A/x", "a"}, {"C/z", QByteArray()}, {"text/plain", "words"}});
+    QTest::addColumn<QString>("stallsOn");
+    QTest::addColumn<QStringList>("kept");
+    QTest::addColumn<QStringList>("asked");
+    const QStringList all = {"A/x", "B/y", "C/z", "text/plain", "D/w"};
+    QTest::newRow("refusals") << QString() << QStringList{"A/x", "text/plain", "D/w"} << all;
+    QTest::newRow("owner stops answering")
+        << "C/z" << QStringList{"A/x"} << QStringList{"A/x", "B/y", "C/z"};
+    QTest::newRow("never answers") << "A/x" << QStringList() << QStringList{"A/x"};
+}
+
+void ClipStoreTest::unreadableFormatsAreDropped()
+{
+    QFETCH(QString, stallsOn);
+    QFETCH(QStringList, kept);
+    QFETCH(QStringList, asked);
+
+    // B/y is refused and C/z answered empty: offered back, either would paste nothing.
+    OwnerData data({"A/x", "B/y", "C/z", "text/plain", "D/w"},
+                   {{"A/x", "a"}, {"C/z", QByteArray()}, {"text/plain", "words"}, {"D/w", "d"}});
+    data.stallsOn = stallsOn;
     ClipStore store;
+    for (int i = 0; i < MaxClips; ++i)
+        copy(store, QString("full %1").arg(i));
     store.capture(&data);
-    const QMimeData *clip = store.clip(0);
-    QVERIFY(clip);
-    QCOMPARE(clip->formats(), QStringList({"A/x", "B/y", "C/z", "text/plain"}));
-    QCOMPARE(clip->data("A/x"), QByteArray("a"));
-    QCOMPARE(clip->data("B/y"), QByteArray());
-    QCOMPARE(clip->text(), QString("words"));
+    QCOMPARE(data.asked, asked);
+    if (kept.isEmpty()) {
+        // Nothing could be read: the clip at the cursor stays.
+        QCOMPARE(clipText(store, 0), QString("full 0"));
+        QCOMPARE(store.writeCursor(), 0);
+    } else {
+        QCOMPARE(store.clip(0)->formats(), kept);
+        QCOMPARE(store.clip(0)->data("A/x"), QByteArray("a"));
+    }
 }
 
 QTEST_MAIN(ClipStoreTest)

@@ -386,6 +386,8 @@ void WindowTest::tooltipShowsPlainBoundedText_data()
 
     const QString markup = "<b>x</b> & <img src=\"file:///etc/hostname\"> <a href=\"y\">z</a>";
     QTest::newRow("markup as text") << markup << markup;
+    QTest::newRow("CR LF line ends, one break each") << "one\r\ntwo\rthree"
+                                                     << "one\ntwo\nthree";
     QStringList lines;
     for (int i = 0; i < 100; ++i)
         lines << QString("line %1").arg(i);

@@ -26,7 +26,11 @@ QImage toImage(QVariant value)
 
 void TesselGui::clipboardDataChanged()
 {
-    store.capture(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard));
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    // Qt can report an earlier owner's change late, while the clipboard already holds our
+    // paste: what we own is ours, whatever the notice says.
+    store.capture(clipboard->mimeData(QClipboard::Clipboard),
+                  clipboard->ownsClipboard() ? ClipStore::Origin::Ours : ClipStore::Origin::Owner);
 }
 
 // Draws slot's row from its clip: the text, else an image preview, else the formats.

@@ -25,9 +25,13 @@ QString ClipDelegate::shownText(const QString &text, int maxChars, int maxLines)
             break;
         }
     }
-    if (end == text.size())
-        return text;
-    return text.left(end) + Ellipsis;
+    QString shown = text.left(end);
+    // Windows programs and URI lists end lines with CR LF, which would show as two breaks.
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (end < text.size())
+        shown += Ellipsis;
+    return shown;
 }
 
 QString ClipDelegate::displayText(const QVariant &value, const QLocale &locale) const

@@ -11,8 +11,8 @@ class ClipDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    // The head of text shown for it: at most maxChars characters and maxLines lines,
-    // followed by an ellipsis when anything was left out.
+    // The head of text shown for it: at most maxChars characters and maxLines lines, each
+    // line end a single LF, followed by an ellipsis when anything was left out.
     static QString shownText(const QString &text, int maxChars, int maxLines);
 
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,

@@ -22,6 +22,12 @@ public:
         Paused,           // the user stopped collecting: skipped
     };
 
+    // Who changed the clipboard.
+    enum class Origin {
+        Owner, // another program, or an owner Qt cannot name
+        Ours,  // this program: the clipboard holds what a paste put there
+    };
+
     ClipStore();
     ~ClipStore() override;
 
@@ -29,9 +35,10 @@ public:
     int writeCursor() const { return nextSlot; }
     Gate gate() const { return state; }
 
-    // The clipboard changed to source (null when it holds nothing). Captures it into a slot
-    // unless the gate, an empty change or a marked secret says otherwise.
-    void capture(const QMimeData *source);
+    // The clipboard changed to source (null when it holds nothing). Captures what can be read
+    // of it into a slot unless the gate, its origin, a marked secret or nothing readable says
+    // otherwise.
+    void capture(const QMimeData *source, Origin origin = Origin::Owner);
 
     // The program is about to put a clip on the clipboard itself: skip the change it causes.
     void ignoreNextChange();
