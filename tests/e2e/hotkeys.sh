@@ -28,7 +28,7 @@ check "Return dismisses the warning box" dismiss_box
 
 window_after_one_box() {
     # All warnings come before the window: once it is up, no second box can follow.
-    wait_window "Tessel V2.1" || return 1
+    wait_window "$TESSEL_TITLE" || return 1
     TESSEL_WIN=$WINDOW
     [ -z "$(window_named error)" ]
 }

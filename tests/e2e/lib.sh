@@ -12,6 +12,9 @@
 set -u -o pipefail
 
 : "${TESSEL:?path of the tessel binary}"
+# The window's title carries the version the build was made with.
+TESSEL_TITLE=${TESSEL_TITLE:-$(sed -n 's/^project(Tessel VERSION \([0-9.]*\).*/Tessel V\1/p' \
+    "$(dirname "${BASH_SOURCE[0]}")/../../CMakeLists.txt")}
 
 E2E_NAME=${E2E_NAME:-$(basename "$0" .sh)}
 ARTIFACTS="${E2E_ARTIFACTS:-$PWD/artifacts}/$E2E_NAME"
@@ -197,7 +200,7 @@ activate() {
 start_tessel() {
     start_bg tessel "$TESSEL"
     TESSEL_PID=$BG_PID
-    wait_window "Tessel V2.1" || {
+    wait_window "$TESSEL_TITLE" || {
         log "the Tessel window did not appear"
         cat "$WORK/tessel.log"
         return 1

@@ -33,7 +33,7 @@ window_size_is() {
     [ "$geometry" = "$1" ]
 }
 
-check "the window titled \"Tessel V2.1\" appears" start_tessel
+check "the window titled \"$TESSEL_TITLE\" appears" start_tessel
 check "the window is 550x420" window_size_is 550x420
 
 # The table's header and the three controls, as a user sees them; the screenshot is kept.

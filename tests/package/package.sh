@@ -43,10 +43,10 @@ build_package() {
     depends=$(dpkg-deb -f "$DEB" Depends)
     log "  Version: $version"
     log "  Depends: $depends"
-    [ "$version" = "2.1" ] && [[ "$depends" == *libqt5widgets5* ]] &&
+    [ "$version" = "$TESSEL_VERSION" ] && [[ "$depends" == *libqt5widgets5* ]] &&
         [[ "$depends" == *libqt5x11extras5* ]] && [[ "$depends" == *libxtst6* ]]
 }
-check "cpack builds a Debian package, version 2.1, depending on the libraries it links" \
+check "cpack builds a Debian package, version $TESSEL_VERSION, depending on the libraries it links" \
     build_package
 
 unpacked() {
