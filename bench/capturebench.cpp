@@ -311,31 +311,12 @@ private:
         return timeMs([this] { window.clipboardDataChanged(); });
     }
 
-    // The reads a capture makes, one by one, on the same clipboard content.
+    // The formats the change offered.
     static void measureParts(Sample &sample)
     {
-        QClipboard *clipboard = QGuiApplication::clipboard();
-        const QMimeData *source = clipboard->mimeData(QClipboard::Clipboard);
-        if (!source)
-            return;
-        sample.formats = source->formats();
-        const bool hasImage = sample.formats.contains(ImageFormat);
-        QMimeData *copy = nullptr;
-        sample.clone = timeMs([&] { copy = ClipStore::cloneMimeData(source); });
-        const QStringList copied = copy->formats();
-        for (const QString &format : copied) {
-            if (format == ImageFormat)
-                sample.clipBytes += qvariant_cast<QImage>(copy->imageData()).sizeInBytes();
-            else
-                sample.clipBytes += copy->data(format).size();
-        }
-        delete copy;
-        if (hasImage) {
-            QVariant image;
-            sample.image = timeMs([&] { image = source->imageData(); });
-        }
-        QString text;
-        sample.text = timeMs([&] { text = clipboard->text(QClipboard::Clipboard); });
+        const QMimeData *source = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+        if (source)
+            sample.formats = source->formats();
     }
 
     void paintAndHover(Sample &sample)

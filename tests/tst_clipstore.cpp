@@ -1,6 +1,9 @@
 #include "window/clipstore.h"
 
+#include <QBuffer>
+#include <QDataStream>
 #include <QImage>
+#include <QImageReader>
 #include <QMimeData>
 #include <QPointer>
 #include <QSignalSpy>
@@ -55,6 +58,18 @@ private:
     QMap<QString, QByteArray> answers;
 };
 
+// The CRC of a PNG chunk (type and data), as the format defines it.
+quint32 crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xffffffff;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
 std::unique_ptr<QMimeData> text(const QString &value)
 {
     auto data = std::make_unique<QMimeData>();
@@ -76,6 +91,9 @@ private slots:
     void clipIsACompleteIndependentCopy();
     void unreadableFormatsAreDropped_data();
     void unreadableFormatsAreDropped();
+    void imageIsReadOnceAndOfferedInEveryEncoding();
+    void imageBombIsKeptButNeverDecoded();
+    void largeFormatsAreKeptCompressedAndPasteWhole();
 
 private:
     void copy(ClipStore &store, const QString &value) { store.capture(text(value).get()); }
@@ -276,7 +294,7 @@ void ClipStoreTest::clipIsACompleteIndependentCopy()
     store.capture(source);
     delete source; // the owner went away
 
-    const QMimeData *clip = store.clip(0);
+    const Clip *clip = store.clip(0);
     QCOMPARE(clip->formats(), names);
     for (const QString &name : names) {
         if (name != ImageFormat)
@@ -329,6 +347,90 @@ void ClipStoreTest::unreadableFormatsAreDropped()
         QCOMPARE(store.clip(0)->formats(), kept);
         QCOMPARE(store.clip(0)->data("A/x"), QByteArray("a"));
     }
+}
+
+void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
+{
+    QImage image(64, 32, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    image.setPixel(3, 5, qRgb(0, 255, 0));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(image.save(&buffer, "PNG"));
+    // As a Qt program offers an image: the value, and every encoding Qt writes.
+    const QStringList listed = {ImageFormat, "image/bmp", "image/jpeg", "image/png", "text/html"};
+    OwnerData data(
+        listed,
+        {{"image/bmp", "BM"}, {"image/jpeg", "JPG"}, {"image/png", png}, {"text/html", "<img>"}});
+    data.image = image;
+
+    ClipStore store;
+    store.capture(&data);
+    QCOMPARE(data.asked, QStringList({"image/png", "text/html"}));
+    const Clip *clip = store.clip(0);
+    QCOMPARE(clip->formats(), listed);
+    QCOMPARE(clip->data("image/png"), png);
+    QCOMPARE(qvariant_cast<QImage>(clip->imageData()), image);
+    for (const char *type : {"image/bmp", "image/jpeg"}) {
+        const QImage decoded = QImage::fromData(clip->data(type));
+        QCOMPARE(decoded.size(), image.size());
+        if (QByteArray(type) == "image/bmp")
+            QCOMPARE(decoded.convertToFormat(QImage::Format_RGB32), image);
+    }
+    QCOMPARE(clip->preview(16, 1024).size(), QSize(32, 16));
+    // A paste gets a copy that shares the stored bytes.
+    std::unique_ptr<QMimeData> clone(ClipStore::cloneMimeData(clip));
+    QCOMPARE(clone->formats(), listed);
+    QCOMPARE(clone->data("image/png"), png);
+}
+
+void ClipStoreTest::imageBombIsKeptButNeverDecoded()
+{
+    // A 1x1 PNG whose header declares 30000x30000: decoding it would take gigabytes.
+    QImage pixel(1, 1, QImage::Format_Mono);
+    pixel.fill(0);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(pixel.save(&buffer, "PNG"));
+    QDataStream header(&png, QIODevice::ReadWrite);
+    header.device()->seek(16);
+    header << quint32(30000) << quint32(30000);
+    header.device()->seek(29);
+    header << crc32(png.mid(12, 17));
+
+    QBuffer patched(&png);
+    QCOMPARE(QImageReader(&patched).size(), QSize(30000, 30000));
+
+    OwnerData data({ImageFormat, "image/png"}, {{"image/png", png}});
+    ClipStore store;
+    store.capture(&data);
+    const Clip *clip = store.clip(0);
+    QVERIFY(clip);
+    QCOMPARE(clip->data("image/png"), png);
+    QVERIFY(!clip->imageCanBeDecoded());
+    QVERIFY(clip->imageData().isNull());
+    QVERIFY(clip->preview(128, 1024).isNull());
+}
+
+void ClipStoreTest::largeFormatsAreKeptCompressedAndPasteWhole()
+{
+    QByteArray text;
+    for (int i = 0; text.size() < (4 << 20); ++i)
+        text += "line " + QByteArray::number(i) + " of a long document\n";
+    QByteArray noise(1 << 20, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char(qHash(i) & 0xff);
+    OwnerData data({"text/plain", "application/x-noise"},
+                   {{"text/plain", text}, {"application/x-noise", noise}});
+    ClipStore store;
+    store.capture(&data);
+    const Clip *clip = store.clip(0);
+    QVERIFY(clip->data("text/plain") == text);
+    QVERIFY(clip->data("application/x-noise") == noise);
+    QVERIFY(clip->storedBytes() < text.size() / 4 + noise.size() + 4096);
+    QVERIFY(clip->textHead(10) == "line 0 of ");
 }
 
 QTEST_MAIN(ClipStoreTest)

@@ -332,7 +332,7 @@ void WindowTest::imageRow_data()
 
     QTest::newRow("small image enlarged") << QSize(20, 10) << QString() << QSize(256, 128);
     QTest::newRow("large image reduced") << QSize(1000, 2000) << QString() << QSize(64, 128);
-    QTest::newRow("very wide image bounded") << QSize(20000, 1) << QString() << QSize(1024, 1);
+    QTest::newRow("very wide image bounded") << QSize(16000, 1) << QString() << QSize(1024, 1);
     QTest::newRow("image and text: text wins") << QSize(20, 10) << "caption" << QSize();
 }
 
@@ -406,8 +406,7 @@ void WindowTest::tooltipShowsPlainBoundedText()
         copy(imageData(QSize(20, 10)));
     else
         copy(text);
-    // The item keeps the whole text; the cell paints a bounded head of it.
-    QVERIFY(table->item(0, 0)->toolTip() == text);
+    // The cell paints a bounded head of the text.
     auto *delegate = qobject_cast<ClipDelegate *>(table->itemDelegate());
     QVERIFY(delegate);
     QVERIFY(delegate->displayText(table->item(0, 0)->text(), QLocale()).size() <= 1000);
@@ -422,6 +421,9 @@ void WindowTest::tooltipShowsPlainBoundedText()
         QVERIFY(QToolTip::isVisible());
         QCOMPARE(shownTip(), seen);
     }
+    // The clip keeps the whole text: a paste gives it back.
+    QVERIFY(press(112));
+    QVERIFY(QGuiApplication::clipboard()->text() == text);
 }
 
 void WindowTest::shownTextKeepsCharactersWhole()

@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QImage>
-#include <QMimeData>
 #include <QPixmap>
 #include <QTableWidget>
 
@@ -14,14 +13,9 @@ const int PreviewHeight = 128;
 // and seconds of work); the cell draws its icon within 128 by 128 anyway.
 const int MaxPreviewWidth = 8 * PreviewHeight;
 
-QImage toImage(QVariant value)
-{
-    if (value.userType() == QMetaType::QImage)
-        return value.value<QImage>();
-    if (value.convert(QMetaType::QImage))
-        return value.value<QImage>();
-    return QImage();
-}
+const QString ImageFormat = QStringLiteral("application/x-qt-image");
+// More than the cell and the tooltip ever show, so that they still mark a cut text.
+const int ShownTextChars = 4096;
 } // namespace
 
 void TesselGui::clipboardDataChanged()
@@ -36,7 +30,7 @@ void TesselGui::clipboardDataChanged()
 // Draws slot's row from its clip: the text, else an image preview, else the formats.
 void TesselGui::showSlot(int slot)
 {
-    const QMimeData *clip = store.clip(slot);
+    const Clip *clip = store.clip(slot);
     if (!clip) {
         for (int column = 0; column < ColumnCount; ++column)
             table->setItem(slot, column, new QTableWidgetItem(QString()));
@@ -49,19 +43,20 @@ void TesselGui::showSlot(int slot)
     for (const QString &format : formats)
         description += format + QLatin1String("\r\n");
 
-    const QString text = clip->text();
+    // The cell and its tooltip show a bounded head anyway; the whole text stays in the clip.
+    const QString text = clip->textHead(ShownTextChars);
+    const QImage preview = text.isEmpty() && formats.contains(ImageFormat)
+                               ? clip->preview(PreviewHeight, MaxPreviewWidth)
+                               : QImage();
     QTableWidgetItem *content;
-    const QImage image = text.isEmpty() ? toImage(clip->imageData()) : QImage();
     if (!text.isEmpty()) {
         content = new QTableWidgetItem(text);
-    } else if (image.isNull()) {
+    } else if (preview.isNull()) {
         content = new QTableWidgetItem(description);
     } else {
         table->setIconSize(QSize(PreviewHeight, PreviewHeight));
         table->setRowHeight(slot, PreviewHeight);
-        const QPixmap preview = QPixmap::fromImage(image).scaled(
-            MaxPreviewWidth, PreviewHeight, Qt::KeepAspectRatio, Qt::FastTransformation);
-        content = new QTableWidgetItem(QIcon(preview), description);
+        content = new QTableWidgetItem(QIcon(QPixmap::fromImage(preview)), description);
     }
     content->setData(Qt::ToolTipRole, text);
     table->setItem(slot, ContentColumn, content);

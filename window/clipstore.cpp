@@ -1,6 +1,10 @@
 #include "clipstore.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QMimeData>
 #include <QStringList>
 
@@ -8,6 +12,8 @@
 
 namespace {
 const QString ImageFormat = QStringLiteral("application/x-qt-image");
+// PNG quality 80 is zlib's level 1: a 4K image is encoded in a fraction of the default's time.
+const int FastPngQuality = 80;
 
 // Targets of the X11 selection protocol itself, which Qt lists among the formats. They
 // describe the transfer, not the data, and cannot be offered back as data.
@@ -78,10 +84,72 @@ bool isMarkedSecret(const QStringList &formats, OwnerReader &reader)
     return false;
 }
 
-// A clip of what the owner offers: the formats that could be read, in its order. Null for a
-// marked secret and for a change with nothing readable (an emptied clipboard, an owner
-// that died or refused every format): neither is worth a slot.
-std::unique_ptr<QMimeData> readClip(const QMimeData *source)
+// The encodings Qt writes from an image value: a paste gets them again from the stored image.
+const QStringList &regeneratedImageTypes()
+{
+    static const QStringList types = [] {
+        QStringList names;
+        for (const QByteArray &type : QImageWriter::supportedMimeTypes())
+            names << QString::fromLatin1(type);
+        return names;
+    }();
+    return types;
+}
+
+// The encoding an image is kept in: a lossless one, the most compact first; else whatever
+// encoding Qt can read that the owner lists.
+QStringList imageCandidates(const QStringList &formats)
+{
+    static const QStringList lossless = {QStringLiteral("image/png"), QStringLiteral("image/bmp"),
+                                         QStringLiteral("image/x-portable-pixmap"),
+                                         QStringLiteral("image/tiff")};
+    QStringList candidates;
+    for (const QString &type : lossless) {
+        if (formats.contains(type))
+            candidates << type;
+    }
+    for (const QByteArray &type : QImageReader::supportedMimeTypes()) {
+        const QString name = QString::fromLatin1(type);
+        if (formats.contains(name) && !candidates.contains(name))
+            candidates << name;
+    }
+    return candidates;
+}
+
+// Reads the image once, in one encoding, into clip. Returns the encoding, or an empty
+// string when the change has no image that can be had.
+QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
+{
+    for (const QString &type : imageCandidates(formats)) {
+        const QVariant bytes = reader.read(type);
+        if (!bytes.isNull()) {
+            clip.setImage(type, bytes.toByteArray());
+            return type;
+        }
+    }
+    if (!formats.contains(ImageFormat))
+        return QString();
+    // Only an image value (an in-process copy, or a Windows bitmap): kept as a PNG made with
+    // the fastest compression.
+    const QImage image = qvariant_cast<QImage>(reader.read(ImageFormat));
+    if (image.isNull())
+        return QString();
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    writer.setQuality(FastPngQuality);
+    if (!writer.write(image))
+        return QString();
+    clip.setImage(QStringLiteral("image/png"), png);
+    return ImageFormat;
+}
+
+// A clip of what the owner offers: the formats that could be read, in its order, each read
+// once, an image once in one encoding. Null for a marked secret and for a change with
+// nothing readable (an emptied clipboard, an owner that died or refused every format):
+// neither is worth a slot.
+std::unique_ptr<Clip> readClip(const QMimeData *source)
 {
     if (!source)
         return nullptr;
@@ -90,17 +158,22 @@ std::unique_ptr<QMimeData> readClip(const QMimeData *source)
     OwnerReader reader(*source);
     if (formats.isEmpty() || isMarkedSecret(formats, reader))
         return nullptr;
-    auto clip = std::make_unique<QMimeData>();
-    bool any = false;
+    auto clip = std::make_unique<Clip>();
+    const QString imageType = readImage(formats, reader, *clip);
+    bool any = !imageType.isEmpty();
     for (const QString &format : formats) {
-        const QVariant value = reader.read(format);
-        if (value.isNull())
-            continue;
-        any = true;
-        if (format == ImageFormat)
-            clip->setImageData(value);
-        else
-            clip->setData(format, value.toByteArray());
+        if (!imageType.isEmpty() && format == imageType && format != ImageFormat) {
+            clip->addData(format, clip->encodedImage());
+        } else if (!imageType.isEmpty() &&
+                   (format == ImageFormat || regeneratedImageTypes().contains(format))) {
+            clip->addImageFormat(format);
+        } else if (format != ImageFormat) {
+            const QVariant value = reader.read(format);
+            if (value.isNull())
+                continue;
+            clip->addData(format, value.toByteArray());
+            any = true;
+        }
     }
     return any ? std::move(clip) : nullptr;
 }
@@ -110,7 +183,7 @@ ClipStore::ClipStore() = default;
 
 ClipStore::~ClipStore() = default;
 
-const QMimeData *ClipStore::clip(int slot) const
+const Clip *ClipStore::clip(int slot) const
 {
     return slot >= 0 && slot < MaxClips ? clips[slot].get() : nullptr;
 }
@@ -124,7 +197,7 @@ void ClipStore::capture(const QMimeData *source, Origin origin)
             state = Gate::Collecting;
         return;
     }
-    std::unique_ptr<QMimeData> clip = readClip(source);
+    std::unique_ptr<Clip> clip = readClip(source);
     // Taking no slot for it keeps the clip at the cursor.
     if (!clip)
         return;
@@ -170,17 +243,7 @@ void ClipStore::clearAll()
         clear(i);
 }
 
-QMimeData *ClipStore::cloneMimeData(const QMimeData *source)
+QMimeData *ClipStore::cloneMimeData(const Clip *source)
 {
-    auto *copy = new QMimeData;
-    const QStringList formats = source->formats();
-    for (const QString &format : formats) {
-        if (isProtocolTarget(format))
-            continue;
-        if (format == ImageFormat)
-            copy->setImageData(source->imageData());
-        else
-            copy->setData(format, source->data(format));
-    }
-    return copy;
+    return source->copy();
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "hotkeys/hotkeycodes.h"
+#include "window/clip.h"
 
 #include <QObject>
 
 #include <array>
 #include <memory>
-
-class QMimeData;
 
 // The ten clips and the rules that fill them: which clipboard changes are kept, which slot a
 // new clip takes, and the gate that keeps the program's own paste out of the slots.
@@ -31,7 +30,7 @@ public:
     ClipStore();
     ~ClipStore() override;
 
-    const QMimeData *clip(int slot) const;
+    const Clip *clip(int slot) const;
     int writeCursor() const { return nextSlot; }
     Gate gate() const { return state; }
 
@@ -48,7 +47,7 @@ public:
     void clearAll();
 
     // A new clip holding every data format of source, in source's order; the caller owns it.
-    static QMimeData *cloneMimeData(const QMimeData *source);
+    static QMimeData *cloneMimeData(const Clip *source);
 
 signals:
     // Slot's clip was stored, replaced or deleted.
@@ -57,7 +56,7 @@ signals:
 private:
     int chooseSlot();
 
-    std::array<std::unique_ptr<QMimeData>, MaxClips> clips;
+    std::array<std::unique_ptr<Clip>, MaxClips> clips;
     int nextSlot = 0;
     Gate state = Gate::Collecting;
 };

@@ -6,7 +6,7 @@
 void TesselGui::getHotKey(WPARAM wParam)
 {
     const int slot = slotOfKey(wParam);
-    const QMimeData *clip = store.clip(slot);
+    const Clip *clip = store.clip(slot);
     if (!clip)
         return;
     // The clipboard change this causes is ours: keep it out of the slots.

@@ -1,0 +1,156 @@
+#include "clip.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QTextCodec>
+#include <QTextDecoder>
+
+namespace {
+const QString ImageFormat = QStringLiteral("application/x-qt-image");
+// Below this a format is kept as it came: compressing it would save little.
+const int CompressFrom = 64 * 1024;
+// zlib's fastest level: big clips are mostly text, images and office formats, which it
+// shrinks several times over at a few hundred MB/s.
+const int CompressionLevel = 1;
+// Images declaring more than this are not decoded: a few hundred bytes of PNG can declare a
+// picture of gigabytes.
+const int MaxImageSide = 16384;
+const qint64 MaxImagePixels = 128LL * 1000 * 1000;
+
+QByteArray imageFormatFor(const QString &mimeType)
+{
+    const QList<QByteArray> formats = QImageWriter::imageFormatsForMimeType(mimeType.toLatin1());
+    return formats.isEmpty() ? QByteArray() : formats.first();
+}
+} // namespace
+
+void Clip::addData(const QString &format, const QByteArray &bytes)
+{
+    Format entry{format, bytes};
+    if (bytes.size() >= CompressFrom) {
+        QByteArray packed = qCompress(bytes, CompressionLevel);
+        // Kept only when it saves at least an eighth.
+        if (packed.size() < bytes.size() - bytes.size() / 8) {
+            entry.bytes = std::move(packed);
+            entry.compressed = true;
+        }
+    }
+    stored.append(entry);
+}
+
+void Clip::setImage(const QString &encoding, const QByteArray &bytes)
+{
+    imageEncoding = encoding;
+    imageBytes = bytes;
+}
+
+void Clip::addImageFormat(const QString &format)
+{
+    Format entry{format, QByteArray()};
+    entry.fromImage = true;
+    stored.append(entry);
+}
+
+const Clip::Format *Clip::find(const QString &format) const
+{
+    for (const Format &entry : stored) {
+        if (entry.name == format)
+            return &entry;
+    }
+    return nullptr;
+}
+
+QStringList Clip::formats() const
+{
+    QStringList names;
+    names.reserve(stored.size());
+    for (const Format &entry : stored)
+        names << entry.name;
+    return names;
+}
+
+bool Clip::hasFormat(const QString &format) const
+{
+    return find(format) != nullptr;
+}
+
+bool Clip::imageCanBeDecoded() const
+{
+    if (imageBytes.isEmpty())
+        return false;
+    QBuffer buffer(const_cast<QByteArray *>(&imageBytes));
+    QImageReader reader(&buffer, imageFormatFor(imageEncoding));
+    const QSize size = reader.size();
+    return size.isValid() && size.width() <= MaxImageSide && size.height() <= MaxImageSide &&
+           qint64(size.width()) * size.height() <= MaxImagePixels;
+}
+
+QImage Clip::decodeImage() const
+{
+    if (!imageCanBeDecoded())
+        return QImage();
+    return QImage::fromData(imageBytes, imageFormatFor(imageEncoding).constData());
+}
+
+QImage Clip::preview(int height, int maxWidth) const
+{
+    if (!imageCanBeDecoded())
+        return QImage();
+    QBuffer buffer(const_cast<QByteArray *>(&imageBytes));
+    QImageReader reader(&buffer, imageFormatFor(imageEncoding));
+    const QSize size = reader.size().scaled(maxWidth, height, Qt::KeepAspectRatio);
+    // Readers that can (JPEG) decode straight to the small size; the others scale after.
+    reader.setScaledSize(size.expandedTo(QSize(1, 1)));
+    return reader.read();
+}
+
+QString Clip::textHead(int maxChars) const
+{
+    const QByteArray bytes = data(QStringLiteral("text/plain"));
+    // Decoded as QMimeData decodes text, but only the head: a 100 MiB text would be 200 MB.
+    QTextDecoder decoder(QTextCodec::codecForUtfText(bytes, QTextCodec::codecForName("UTF-8")));
+    QString head =
+        decoder.toUnicode(bytes.constData(), int(qMin<qint64>(bytes.size(), qint64(maxChars) * 4)));
+    head.truncate(maxChars);
+    return head;
+}
+
+Clip *Clip::copy() const
+{
+    auto *other = new Clip;
+    other->stored = stored;
+    other->imageEncoding = imageEncoding;
+    other->imageBytes = imageBytes;
+    return other;
+}
+
+qint64 Clip::storedBytes() const
+{
+    qint64 total = imageBytes.size();
+    for (const Format &entry : stored) {
+        // Bytes shared with the image count once.
+        if (!entry.bytes.isSharedWith(imageBytes))
+            total += entry.bytes.size();
+    }
+    return total;
+}
+
+QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
+{
+    const Format *entry = find(format);
+    if (!entry)
+        return QVariant();
+    if (!entry->fromImage)
+        return entry->compressed ? qUncompress(entry->bytes) : entry->bytes;
+    const QImage image = decodeImage();
+    if (image.isNull())
+        return QVariant();
+    if (format == ImageFormat || type == QVariant::Image)
+        return image;
+    QByteArray encoded;
+    QBuffer buffer(&encoded);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, imageFormatFor(format));
+    return writer.write(image) ? QVariant(encoded) : QVariant();
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QMimeData>
+#include <QString>
+#include <QVector>
+
+// A stored clip: every format the owner gave, in its order. Large formats are kept
+// compressed and the image stays encoded; a paste decompresses or decodes only the format
+// it asks for, so a clip costs about what its encoded bytes cost.
+class Clip final : public QMimeData {
+    Q_OBJECT
+
+public:
+    // Keeps format's bytes, compressed when they are large and compress well.
+    void addData(const QString &format, const QByteArray &bytes);
+    // Makes bytes, in the encoding named by the mime type encoding, the clip's image. They
+    // are not listed as a format of their own unless addData lists them too.
+    void setImage(const QString &encoding, const QByteArray &bytes);
+    // Lists format (the image format, or an encoding Qt can write) as made from the image
+    // on request.
+    void addImageFormat(const QString &format);
+
+    // The image's bytes as stored; empty when the clip has no image.
+    QByteArray encodedImage() const { return imageBytes; }
+    // False when the image declares a size too large to decode safely.
+    bool imageCanBeDecoded() const;
+    // The image scaled to height, at most maxWidth wide; null when there is none to show.
+    QImage preview(int height, int maxWidth) const;
+    // At most maxChars characters from the start of the text.
+    QString textHead(int maxChars) const;
+    // A new clip sharing this one's stored bytes.
+    Clip *copy() const;
+    // What the clip holds, in bytes.
+    qint64 storedBytes() const;
+
+    QStringList formats() const override;
+    bool hasFormat(const QString &format) const override;
+
+protected:
+    QVariant retrieveData(const QString &format, QVariant::Type type) const override;
+
+private:
+    struct Format {
+        QString name;
+        QByteArray bytes;
+        bool compressed = false;
+        bool fromImage = false;
+    };
+    const Format *find(const QString &format) const;
+    QImage decodeImage() const;
+
+    QVector<Format> stored;
+    QString imageEncoding;
+    QByteArray imageBytes;
+};
