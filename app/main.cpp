@@ -1,3 +1,4 @@
+#include "capture/captureworker.h"
 #include "hotkeys/nativeeventfilter.h"
 #include "platform/platform.h"
 #include "window/tesselgui.h"
@@ -9,6 +10,8 @@ int main(int argc, char **argv)
 {
     if (!platform::prepareStart())
         return 1;
+    if (argc == 3 && qstrcmp(argv[1], CaptureClient::WorkerArgument) == 0)
+        return runCaptureWorker(argc, argv, QString::fromLocal8Bit(argv[2]));
     QApplication app(argc, argv);
     platform::setupApplication(app);
     NativeEventFilter filter;
@@ -19,5 +22,6 @@ int main(int argc, char **argv)
                      &TesselGui::clipboardDataChanged);
     // WPARAM is no registered meta type: this connection can only be a direct call.
     QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
+    window.startCaptureWorker();
     return app.exec();
 }

@@ -48,4 +48,8 @@ WPARAM hotKeyPressed(const QByteArray &eventType, void *message);
 // Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
 void paste();
 
+// Whether this process owns the clipboard now, as the system has it: Qt learns of a new
+// owner only when it handles the event, which may come after other news of the change.
+bool clipboardIsOurs();
+
 } // namespace platform

@@ -1,6 +1,8 @@
 #include "fakeplatform.h"
 
 #include <QByteArray>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QColor>
 #include <QPixmap>
 
@@ -68,6 +70,11 @@ WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
 void paste()
 {
     ++state().pastes;
+}
+
+bool clipboardIsOurs()
+{
+    return QGuiApplication::clipboard()->ownsClipboard();
 }
 
 } // namespace platform

@@ -21,10 +21,21 @@ const int ShownTextChars = 4096;
 void TesselGui::clipboardDataChanged()
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
+    if (capture.isActive()) {
+        // The worker reads the owners' changes; here a change only ends the wait for ours.
+        store.skipChange();
+        capture.clipboardChanged();
+        return;
+    }
     // Qt can report an earlier owner's change late, while the clipboard already holds our
     // paste: what we own is ours, whatever the notice says.
     store.capture(clipboard->mimeData(QClipboard::Clipboard),
                   clipboard->ownsClipboard() ? ClipStore::Origin::Ours : ClipStore::Origin::Owner);
+}
+
+void TesselGui::startCaptureWorker()
+{
+    capture.start();
 }
 
 // Draws slot's row from its clip: the text, else an image preview, else the formats.

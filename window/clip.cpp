@@ -1,6 +1,7 @@
 #include "clip.h"
 
 #include <QBuffer>
+#include <QDataStream>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QTextCodec>
@@ -153,4 +154,30 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, imageFormatFor(format));
     return writer.write(image) ? QVariant(encoded) : QVariant();
+}
+
+// The stored form as it is, compressed formats compressed: the worker that read a clip hands
+// it over without the window's process doing the work again.
+QDataStream &operator<<(QDataStream &out, const Clip &clip)
+{
+    out << clip.imageEncoding << clip.imageBytes << quint32(clip.stored.size());
+    for (const Clip::Format &entry : clip.stored)
+        out << entry.name << entry.bytes << entry.compressed << entry.fromImage;
+    return out;
+}
+
+QDataStream &operator>>(QDataStream &in, Clip &clip)
+{
+    quint32 count = 0;
+    in >> clip.imageEncoding >> clip.imageBytes >> count;
+    clip.stored.clear();
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        Clip::Format entry;
+        in >> entry.name >> entry.bytes >> entry.compressed >> entry.fromImage;
+        // An image format names its bytes again: one copy in memory.
+        if (!entry.fromImage && entry.bytes == clip.imageBytes)
+            entry.bytes = clip.imageBytes;
+        clip.stored.append(entry);
+    }
+    return in;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+class QDataStream;
+
 // A stored clip: every format the owner gave, in its order. Large formats are kept
 // compressed and the image stays encoded; a paste decompresses or decodes only the format
 // it asks for, so a clip costs about what its encoded bytes cost.
@@ -34,6 +36,9 @@ public:
     Clip *copy() const;
     // What the clip holds, in bytes.
     qint64 storedBytes() const;
+
+    friend QDataStream &operator<<(QDataStream &out, const Clip &clip);
+    friend QDataStream &operator>>(QDataStream &in, Clip &clip);
 
     QStringList formats() const override;
     bool hasFormat(const QString &format) const override;

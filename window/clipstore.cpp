@@ -1,183 +1,6 @@
 #include "clipstore.h"
 
-#include <QBuffer>
-#include <QElapsedTimer>
-#include <QImage>
-#include <QImageReader>
-#include <QImageWriter>
-#include <QMimeData>
-#include <QStringList>
-
-#include <algorithm>
-
-namespace {
-const QString ImageFormat = QStringLiteral("application/x-qt-image");
-// PNG quality 80 is zlib's level 1: a 4K image is encoded in a fraction of the default's time.
-const int FastPngQuality = 80;
-
-// Targets of the X11 selection protocol itself, which Qt lists among the formats. They
-// describe the transfer, not the data, and cannot be offered back as data.
-bool isProtocolTarget(const QString &format)
-{
-    static const QStringList targets = {
-        QStringLiteral("TARGETS"),         QStringLiteral("MULTIPLE"),
-        QStringLiteral("TIMESTAMP"),       QStringLiteral("SAVE_TARGETS"),
-        QStringLiteral("DELETE"),          QStringLiteral("INSERT_SELECTION"),
-        QStringLiteral("INSERT_PROPERTY"),
-    };
-    return targets.contains(format);
-}
-
-// A request that brought nothing after this long ran into Qt's clipboard timeout (5 s): the
-// owner has stopped answering, and asking it for more would freeze the window again.
-const qint64 StalledRequestMs = 1000;
-
-// Reads a clipboard owner's formats, each once, and gives up on the owner after its first
-// request that timed out.
-class OwnerReader {
-public:
-    explicit OwnerReader(const QMimeData &source) : source(source) {}
-
-    // Null when the owner refused or never answered.
-    QVariant read(const QString &format)
-    {
-        if (stalled)
-            return QVariant();
-        QElapsedTimer timer;
-        timer.start();
-        QVariant value = format == ImageFormat ? source.imageData() : QVariant(source.data(format));
-        const bool empty = format == ImageFormat ? value.isNull() : value.toByteArray().isEmpty();
-        if (empty) {
-            stalled = timer.elapsed() >= StalledRequestMs;
-            return QVariant();
-        }
-        return value;
-    }
-
-private:
-    const QMimeData &source;
-    bool stalled = false;
-};
-
-// Password managers mark what they copy so that clipboard tools leave it alone. A mark that
-// is listed but cannot be read counts as set: a refusal must not let a password through.
-bool isMarkedSecret(const QStringList &formats, OwnerReader &reader)
-{
-    static const QString kdeHint = QStringLiteral("x-kde-passwordManagerHint");
-    static const QString excludeFormat = QStringLiteral(
-        "application/x-qt-windows-mime;value=\"ExcludeClipboardContentFromMonitorProcessing\"");
-    static const QString historyFormat =
-        QStringLiteral("application/x-qt-windows-mime;value=\"CanIncludeInClipboardHistory\"");
-
-    if (formats.contains(excludeFormat))
-        return true;
-    if (formats.contains(kdeHint)) {
-        const QVariant hint = reader.read(kdeHint);
-        if (hint.isNull() || hint.toByteArray().trimmed() == "secret")
-            return true;
-    }
-    if (formats.contains(historyFormat)) {
-        const QVariant flag = reader.read(historyFormat);
-        if (flag.isNull() || flag.toByteArray().startsWith(QByteArray(4, '\0')))
-            return true;
-    }
-    return false;
-}
-
-// The encodings Qt writes from an image value: a paste gets them again from the stored image.
-const QStringList &regeneratedImageTypes()
-{
-    static const QStringList types = [] {
-        QStringList names;
-        for (const QByteArray &type : QImageWriter::supportedMimeTypes())
-            names << QString::fromLatin1(type);
-        return names;
-    }();
-    return types;
-}
-
-// The encoding an image is kept in: a lossless one, the most compact first; else whatever
-// encoding Qt can read that the owner lists.
-QStringList imageCandidates(const QStringList &formats)
-{
-    static const QStringList lossless = {QStringLiteral("image/png"), QStringLiteral("image/bmp"),
-                                         QStringLiteral("image/x-portable-pixmap"),
-                                         QStringLiteral("image/tiff")};
-    QStringList candidates;
-    for (const QString &type : lossless) {
-        if (formats.contains(type))
-            candidates << type;
-    }
-    for (const QByteArray &type : QImageReader::supportedMimeTypes()) {
-        const QString name = QString::fromLatin1(type);
-        if (formats.contains(name) && !candidates.contains(name))
-            candidates << name;
-    }
-    return candidates;
-}
-
-// Reads the image once, in one encoding, into clip. Returns the encoding, or an empty
-// string when the change has no image that can be had.
-QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
-{
-    for (const QString &type : imageCandidates(formats)) {
-        const QVariant bytes = reader.read(type);
-        if (!bytes.isNull()) {
-            clip.setImage(type, bytes.toByteArray());
-            return type;
-        }
-    }
-    if (!formats.contains(ImageFormat))
-        return QString();
-    // Only an image value (an in-process copy, or a Windows bitmap): kept as a PNG made with
-    // the fastest compression.
-    const QImage image = qvariant_cast<QImage>(reader.read(ImageFormat));
-    if (image.isNull())
-        return QString();
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "png");
-    writer.setQuality(FastPngQuality);
-    if (!writer.write(image))
-        return QString();
-    clip.setImage(QStringLiteral("image/png"), png);
-    return ImageFormat;
-}
-
-// A clip of what the owner offers: the formats that could be read, in its order, each read
-// once, an image once in one encoding. Null for a marked secret and for a change with
-// nothing readable (an emptied clipboard, an owner that died or refused every format):
-// neither is worth a slot.
-std::unique_ptr<Clip> readClip(const QMimeData *source)
-{
-    if (!source)
-        return nullptr;
-    QStringList formats = source->formats();
-    formats.erase(std::remove_if(formats.begin(), formats.end(), isProtocolTarget), formats.end());
-    OwnerReader reader(*source);
-    if (formats.isEmpty() || isMarkedSecret(formats, reader))
-        return nullptr;
-    auto clip = std::make_unique<Clip>();
-    const QString imageType = readImage(formats, reader, *clip);
-    bool any = !imageType.isEmpty();
-    for (const QString &format : formats) {
-        if (!imageType.isEmpty() && format == imageType && format != ImageFormat) {
-            clip->addData(format, clip->encodedImage());
-        } else if (!imageType.isEmpty() &&
-                   (format == ImageFormat || regeneratedImageTypes().contains(format))) {
-            clip->addImageFormat(format);
-        } else if (format != ImageFormat) {
-            const QVariant value = reader.read(format);
-            if (value.isNull())
-                continue;
-            clip->addData(format, value.toByteArray());
-            any = true;
-        }
-    }
-    return any ? std::move(clip) : nullptr;
-}
-} // namespace
+#include "window/clipreader.h"
 
 ClipStore::ClipStore() = default;
 
@@ -190,16 +13,31 @@ const Clip *ClipStore::clip(int slot) const
 
 void ClipStore::capture(const QMimeData *source, Origin origin)
 {
+    if (acceptsChange(origin))
+        add(readClip(source));
+}
+
+bool ClipStore::acceptsChange(Origin origin)
+{
     // Every change the program causes itself is skipped, whether the gate expected it or
     // the clipboard reported it late.
     if (origin == Origin::Ours || state != Gate::Collecting) {
-        if (state == Gate::IgnoringOwnPaste)
-            state = Gate::Collecting;
-        return;
+        skipChange();
+        return false;
     }
-    std::unique_ptr<Clip> clip = readClip(source);
-    // Taking no slot for it keeps the clip at the cursor.
-    if (!clip)
+    return true;
+}
+
+void ClipStore::skipChange()
+{
+    if (state == Gate::IgnoringOwnPaste)
+        state = Gate::Collecting;
+}
+
+void ClipStore::add(std::unique_ptr<Clip> clip)
+{
+    // Nothing worth a slot: the clip at the cursor stays.
+    if (!clip || state == Gate::Paused)
         return;
     const int slot = chooseSlot();
     clips[slot] = std::move(clip);

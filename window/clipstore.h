@@ -39,6 +39,14 @@ public:
     // otherwise.
     void capture(const QMimeData *source, Origin origin = Origin::Owner);
 
+    // Whether a change from origin is to be captured; moves the gate past an expected paste.
+    bool acceptsChange(Origin origin);
+    // A change that another process reads: ends the wait for our own paste.
+    void skipChange();
+    bool isCollecting() const { return state != Gate::Paused; }
+    // Stores a clip read elsewhere, unless collecting is paused.
+    void add(std::unique_ptr<Clip> clip);
+
     // The program is about to put a clip on the clipboard itself: skip the change it causes.
     void ignoreNextChange();
     void setCollecting(bool on);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/captureclient.h"
 #include "platform/platform.h"
 #include "window/clipstore.h"
 
@@ -21,6 +22,10 @@ class TesselGui : public QWidget {
 public:
     TesselGui();
     ~TesselGui() override;
+
+    // Reads clipboard changes in a worker process from now on, so that no owner can block
+    // the window; without one they are read here.
+    void startCaptureWorker();
 
 public slots:
     // Pastes the slot of the key with this code (the hotkey signal carries it).
@@ -48,6 +53,7 @@ private:
 
     QVBoxLayout *mainLayout;
     ClipStore store;
+    CaptureClient capture{store};
     QTableWidget *table;
     QPushButton *emptyButton;
     QPushButton *collectButton;

@@ -71,4 +71,11 @@ void paste()
     keyEvent(VK_CONTROL, KEYEVENTF_KEYUP);
 }
 
+bool clipboardIsOurs()
+{
+    DWORD process = 0;
+    const HWND owner = GetClipboardOwner();
+    return owner && GetWindowThreadProcessId(owner, &process) && process == GetCurrentProcessId();
+}
+
 } // namespace platform

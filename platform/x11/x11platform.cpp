@@ -311,4 +311,26 @@ void paste()
     XFlush(display);
 }
 
+bool clipboardIsOurs()
+{
+    if (!isX11())
+        return false;
+    xcb_connection_t *connection = QX11Info::connection();
+    static const xcb_atom_t clipboard = [connection] {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, 9, "CLIPBOARD"), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        std::free(reply);
+        return atom;
+    }();
+    xcb_get_selection_owner_reply_t *reply = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, clipboard), nullptr);
+    const xcb_window_t owner = reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
+    std::free(reply);
+    // Every window this connection makes has an id within its resource range.
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    return owner != XCB_WINDOW_NONE &&
+           (owner & ~setup->resource_id_mask) == setup->resource_id_base;
+}
+
 } // namespace platform

@@ -1,0 +1,196 @@
+#include "captureclient.h"
+
+#include "platform/platform.h"
+#include "window/clip.h"
+#include "window/clipstore.h"
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QLocalSocket>
+#include <QUuid>
+
+#include <cstdio>
+
+using captureprotocol::Message;
+
+namespace {
+// How often the worker is asked whether it is there.
+const int PingIntervalMs = 5000;
+// A worker that has said nothing for this long is stuck: a single stalled request costs Qt's
+// 5 s timeout, and even a transfer of hundreds of megabytes takes a few seconds.
+const qint64 StuckAfterMs = 30000;
+// A worker that dies sooner than this after its start, this many times in a row, will not
+// do better: capture moves into this process.
+const qint64 QuickDeathMs = 10000;
+const int MaxQuickDeaths = 5;
+// A worker still reading an older change this long after a newer one came is waiting on an
+// owner that is slow or hangs: the newer change wins, read by a new worker.
+const int SupersedeAfterMs = 300;
+} // namespace
+
+const char CaptureClient::WorkerArgument[] = "--capture-worker";
+
+CaptureClient::CaptureClient(ClipStore &store) : store(store)
+{
+    connect(&server, &QLocalServer::newConnection, this, &CaptureClient::workerConnected);
+    connect(&worker, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            &CaptureClient::workerGone);
+    connect(&worker, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            workerGone();
+    });
+    connect(&watchdog, &QTimer::timeout, this, &CaptureClient::checkWorker);
+    supersede.setSingleShot(true);
+    supersede.setInterval(SupersedeAfterMs);
+    connect(&supersede, &QTimer::timeout, this, &CaptureClient::replaceWorker);
+    worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+}
+
+CaptureClient::~CaptureClient()
+{
+    // The worker ends by itself once the socket closes; it is not waited for.
+    disconnect(&worker, nullptr, this, nullptr);
+    if (socket)
+        socket->abort();
+    if (worker.state() != QProcess::NotRunning) {
+        worker.kill();
+        worker.waitForFinished(1000);
+    }
+}
+
+bool CaptureClient::start()
+{
+    const QString name =
+        QStringLiteral("tessel-capture-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (!server.listen(name))
+        return false;
+    active = true;
+    watchdog.start(PingIntervalMs);
+    startWorker();
+    return true;
+}
+
+void CaptureClient::startWorker()
+{
+    sinceStart.start();
+    sinceHeard.start();
+    worker.start(QCoreApplication::applicationFilePath(),
+                 {QString::fromLatin1(WorkerArgument), server.fullServerName()});
+}
+
+void CaptureClient::workerConnected()
+{
+    QLocalSocket *next = server.nextPendingConnection();
+    if (socket) {
+        // Only the worker we started talks to us.
+        next->abort();
+        next->deleteLater();
+        return;
+    }
+    socket = next;
+    sinceHeard.start();
+    connect(socket, &QLocalSocket::readyRead, this, &CaptureClient::readFrames);
+    if (readOnConnect) {
+        readOnConnect = false;
+        // The new worker has seen no change yet: its change 0 is what the clipboard holds.
+        if (!platform::clipboardIsOurs() && store.isCollecting())
+            askToRead(0);
+    }
+}
+
+void CaptureClient::askToRead(quint64 change)
+{
+    send(Message::Read, change);
+    reading = true;
+}
+
+void CaptureClient::clipboardChanged()
+{
+    if (reading && !supersede.isActive())
+        supersede.start();
+}
+
+void CaptureClient::replaceWorker()
+{
+    if (!reading || worker.state() != QProcess::Running)
+        return;
+    readOnConnect = true;
+    // Its finished signal starts the next one.
+    worker.kill();
+}
+
+void CaptureClient::send(Message message, quint64 change)
+{
+    if (!socket)
+        return;
+    captureprotocol::send(*socket, captureprotocol::frame(message, change));
+}
+
+void CaptureClient::readFrames()
+{
+    sinceHeard.start();
+    QByteArray frame;
+    while (socket && frames.next(*socket, frame)) {
+        QDataStream in(frame);
+        quint64 change = 0;
+        const Message message = captureprotocol::read(in, change);
+        // A change seen while we own the clipboard is ours, or our paste superseded it.
+        const bool ours = platform::clipboardIsOurs();
+        if (message == Message::Changed) {
+            if (!ours && store.isCollecting())
+                askToRead(change);
+            else
+                send(Message::Skip, change);
+        } else if (message == Message::Nothing) {
+            finishedReading();
+        } else if (message == Message::Clip) {
+            finishedReading();
+            auto clip = std::make_unique<Clip>();
+            in >> *clip;
+            if (!ours && in.status() == QDataStream::Ok)
+                store.add(std::move(clip));
+        }
+    }
+}
+
+void CaptureClient::finishedReading()
+{
+    reading = false;
+    supersede.stop();
+}
+
+void CaptureClient::checkWorker()
+{
+    if (worker.state() != QProcess::Running)
+        return;
+    if (sinceHeard.elapsed() > StuckAfterMs) {
+        std::fprintf(stderr, "tessel: the capture worker stopped answering; starting it again.\n");
+        // Its finished signal starts the next one.
+        worker.kill();
+        return;
+    }
+    send(Message::Ping);
+}
+
+void CaptureClient::workerGone()
+{
+    if (socket) {
+        socket->abort();
+        socket->deleteLater();
+        socket = nullptr;
+    }
+    frames = captureprotocol::FrameReader();
+    finishedReading();
+    // A worker replaced on purpose did not fail.
+    const bool replaced = readOnConnect;
+    quickDeaths = !replaced && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
+    if (quickDeaths >= MaxQuickDeaths) {
+        std::fprintf(stderr, "tessel: the capture worker keeps failing; capturing in the "
+                             "window's process from now on.\n");
+        active = false;
+        watchdog.stop();
+        return;
+    }
+    // Stored clips live here, not in the worker: at most the change in flight is lost.
+    QTimer::singleShot(quickDeaths * 200, this, &CaptureClient::startWorker);
+}
