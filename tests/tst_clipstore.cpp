@@ -94,6 +94,7 @@ private slots:
     void imageIsReadOnceAndOfferedInEveryEncoding();
     void imageBombIsKeptButNeverDecoded();
     void largeFormatsAreKeptCompressedAndPasteWhole();
+    void clipSurvivesTheWayFromTheWorker();
 
 private:
     void copy(ClipStore &store, const QString &value) { store.capture(text(value).get()); }
@@ -431,6 +432,37 @@ void ClipStoreTest::largeFormatsAreKeptCompressedAndPasteWhole()
     QVERIFY(clip->data("application/x-noise") == noise);
     QVERIFY(clip->storedBytes() < text.size() / 4 + noise.size() + 4096);
     QVERIFY(clip->textHead(10) == "line 0 of ");
+}
+
+void ClipStoreTest::clipSurvivesTheWayFromTheWorker()
+{
+    QImage image(40, 20, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(image.save(&buffer, "PNG"));
+    const QByteArray big = QByteArray("compressible ").repeated(20000);
+    const QStringList listed = {"text/plain", ImageFormat, "image/png", "image/bmp", "B/y"};
+    OwnerData data(listed, {{"text/plain", big}, {"image/png", png}, {"B/y", "b"}});
+    data.image = image;
+    ClipStore store;
+    store.capture(&data);
+
+    QByteArray wire;
+    QDataStream out(&wire, QIODevice::WriteOnly);
+    out << *store.clip(0);
+    Clip received;
+    QDataStream in(wire);
+    in >> received;
+    QCOMPARE(in.status(), QDataStream::Ok);
+    // The stored form travels as it is: compressed, the image encoded once.
+    QVERIFY(wire.size() < big.size() / 4 + png.size() + 1024);
+    QCOMPARE(received.formats(), listed);
+    for (const char *format : {"text/plain", "image/png", "B/y"})
+        QVERIFY(received.data(format) == data.data(format));
+    QCOMPARE(qvariant_cast<QImage>(received.imageData()), image);
+    QCOMPARE(received.storedBytes(), store.clip(0)->storedBytes());
 }
 
 QTEST_MAIN(ClipStoreTest)
