@@ -19,6 +19,10 @@ typedef std::uintptr_t WPARAM;
 
 namespace platform {
 
+// A press that reaches the program later than this after the user made it is not pasted:
+// by then the focus may well be in another window than the one the user meant.
+constexpr int LatePressMs = 500;
+
 // Called before the application object exists. Picks the windowing system the backend
 // serves and checks that it can be reached; on failure prints one line to stderr and
 // returns false.
@@ -41,9 +45,14 @@ bool registerHotKey(WId window, int keyCode);
 // Releases what registerHotKey took. Releasing a key that is not held is harmless.
 void unregisterHotKey(WId window, int keyCode);
 
-// The key code of a registered key that this native event reports pressed, or 0 when the
-// event is anything else.
-WPARAM hotKeyPressed(const QByteArray &eventType, void *message);
+// What a native event means to the hotkeys.
+struct HotKeyPress {
+    WPARAM code = 0;   // the key code of the registered key pressed; 0: not a press of ours
+    bool late = false; // made more than LatePressMs ago: ours to swallow, not to paste
+};
+
+// The press of a registered key that this native event reports, if any.
+HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 
 // Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
 void paste();

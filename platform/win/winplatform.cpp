@@ -55,12 +55,16 @@ void unregisterHotKey(WId window, int keyCode)
     UnregisterHotKey(reinterpret_cast<HWND>(window), keyCode);
 }
 
-WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
+HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
 {
     if (qstrcmp(eventType.constData(), "windows_generic_MSG") != 0)
-        return 0;
+        return {};
     const MSG *msg = static_cast<const MSG *>(message);
-    return msg->message == WM_HOTKEY ? msg->wParam : 0;
+    if (msg->message != WM_HOTKEY)
+        return {};
+    // Both are milliseconds since boot in a DWORD that wraps around after 49.7 days.
+    const LONG age = LONG(GetTickCount() - msg->time);
+    return {msg->wParam, age > LatePressMs};
 }
 
 void paste()

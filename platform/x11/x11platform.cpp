@@ -126,6 +126,16 @@ KeyCode keycodeFor(Display *display, KeySym sym, KeyCode *spare)
     return found;
 }
 
+// True when a press made at pressTime is too old to paste. The server's time now takes a
+// round trip, made only for a press of ours; the last time Qt saw would be as old as the
+// press when the event loop was held up.
+bool isLate(xcb_timestamp_t pressTime)
+{
+    const xcb_timestamp_t now = QX11Info::getTimestamp();
+    // Server time is milliseconds in 32 bits that wrap around; 0 means no answer came.
+    return now != XCB_CURRENT_TIME && int32_t(now - pressTime) > platform::LatePressMs;
+}
+
 void restoreBorrowedKey(int generation)
 {
     if (generation != injection.restoreGeneration || !injection.borrowed || !isX11())
@@ -271,25 +281,25 @@ void unregisterHotKey(WId, int keyCode)
     xcb_flush(connection);
 }
 
-WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
+HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
 {
     if (eventType != "xcb_generic_event_t")
-        return 0;
+        return {};
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
     if ((event->response_type & ~0x80) != XCB_KEY_PRESS)
-        return 0;
+        return {};
     const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
     const int code = hotKeys.codeByKeycode[key->detail];
     if (!code || key->event != hotKeys.root)
-        return 0;
+        return {};
     if (key->state & ModifierBits & ~hotKeys.lockBits)
-        return 0;
+        return {};
     // An auto-repeat arrives as a release and a press with the same time: one press each.
     if (key->detail == hotKeys.lastKeycode && key->time == hotKeys.lastTime)
-        return 0;
+        return {};
     hotKeys.lastKeycode = key->detail;
     hotKeys.lastTime = key->time;
-    return WPARAM(code);
+    return {WPARAM(code), isLate(key->time)};
 }
 
 void paste()
