@@ -39,7 +39,9 @@ QPixmap deleteIcon();
 
 // Takes the function key with virtual-key code keyCode (F1 = 112 to F10 = 121) for the
 // window, system-wide, without modifiers. False when it cannot be had (another program
-// holds it); each later press of it is reported by hotKeyPressed.
+// holds it); each later press of it is reported by hotKeyPressed. The backend keeps the key
+// through keyboard mapping changes until it is released, and says once on stderr when it
+// loses it there.
 bool registerHotKey(WId window, int keyCode);
 
 // Releases what registerHotKey took. Releasing a key that is not held is harmless.
@@ -51,7 +53,8 @@ struct HotKeyPress {
     bool late = false; // made more than LatePressMs ago: ours to swallow, not to paste
 };
 
-// The press of a registered key that this native event reports, if any.
+// Reads every native event the application receives. Besides reporting presses, the
+// backend follows keyboard mapping changes here, so it must see them all.
 HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 
 // Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
