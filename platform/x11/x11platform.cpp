@@ -38,6 +38,9 @@ const uint16_t ModifierBits = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_M
 
 const char XcbEventType[] = "xcb_generic_event_t";
 
+// What the program is run on when the platform asked for has no X11 in it.
+const char XcbPlatform[] = "xcb";
+
 struct HotKeyState {
     // Per function key, F1 first.
     std::array<bool, KeyCount> wanted{};         // registered and not released since
@@ -334,6 +337,17 @@ void prepareInjection(Display *display)
     }
 }
 
+// True when the platform list (Qt's QT_QPA_PLATFORM, entries separated by ';', each a name
+// with optional ':' arguments) names xcb.
+bool namesXcb(const QByteArray &platforms)
+{
+    for (const QByteArray &entry : platforms.split(';')) {
+        if (entry.split(':').first().trimmed() == XcbPlatform)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 namespace platform {
@@ -341,11 +355,14 @@ namespace platform {
 bool prepareStart()
 {
     // Hotkeys and key injection are X11 services: in a Wayland session run through XWayland.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
-    if (chosen != "xcb" && !chosen.startsWith("xcb:"))
+    const bool switching = !chosen.isEmpty() && !namesXcb(chosen);
+    if (chosen.isEmpty() || switching) {
+        qputenv("QT_QPA_PLATFORM", XcbPlatform);
+    } else if (chosen.split(';').first().split(':').first() != XcbPlatform) {
+        // xcb is only a fallback here: Qt decides.
         return true;
+    }
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         const char *name = std::getenv("DISPLAY");
@@ -357,6 +374,11 @@ bool prepareStart()
         return false;
     }
     XCloseDisplay(display);
+    if (switching)
+        std::fprintf(stderr,
+                     "tessel: QT_QPA_PLATFORM is \"%s\", but the hotkeys need X11: running on "
+                     "xcb instead.\n",
+                     chosen.constData());
     return true;
 }
 
