@@ -19,5 +19,11 @@ int main(int argc, char **argv)
                      &TesselGui::clipboardDataChanged);
     // WPARAM is no registered meta type: this connection can only be a direct call.
     QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
+    // Ended from outside, the program ends as when its window is closed: keys released and
+    // the keyboard mapping given back.
+    platform::onEndRequest([&window] {
+        window.close();
+        QCoreApplication::quit();
+    });
     return app.exec();
 }

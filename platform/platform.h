@@ -8,6 +8,7 @@
 #include <qwindowdefs.h>
 
 #include <cstdint>
+#include <functional>
 
 class QApplication;
 class QByteArray;
@@ -30,6 +31,11 @@ bool prepareStart();
 
 // Called once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
+
+// Calls endRequested from the event loop whenever the system asks the program to end
+// (where there are such signals: SIGTERM, SIGINT, SIGHUP), so that it can end as closing
+// the window does, giving back what it took. Call once the application object exists.
+void onEndRequest(std::function<void()> endRequested);
 
 // Opens the program's own resources (its icons). False when they cannot be had.
 bool openResources();

@@ -33,6 +33,8 @@ bool prepareStart()
 
 void setupApplication(QApplication &) {}
 
+void onEndRequest(std::function<void()>) {}
+
 bool openResources()
 {
     return !state().noResources;

@@ -32,6 +32,12 @@ void setupApplication(QApplication &)
     // Windows gives every window the executable's IDI_ICON1 by itself.
 }
 
+void onEndRequest(std::function<void()>)
+{
+    // Windows frees a program's hotkeys when it ends, and no keyboard mapping is borrowed
+    // here: an ending from outside leaves nothing behind.
+}
+
 bool openResources()
 {
     module = GetModuleHandleW(nullptr);

@@ -5,17 +5,23 @@
 #include <QCoreApplication>
 #include <QIcon>
 #include <QPixmap>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <QX11Info>
 
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
 
 namespace {
@@ -66,6 +72,10 @@ struct InjectionState {
     bool restoreAtQuit = false;
 };
 InjectionState injection;
+
+// Carries a termination signal from its handler into the event loop.
+int endSignalPipe[2] = {-1, -1};
+std::function<void()> endRequested;
 
 bool isX11()
 {
@@ -337,6 +347,15 @@ void prepareInjection(Display *display)
     }
 }
 
+void onEndSignal(int)
+{
+    // Nothing but write() is safe here. A full socket already holds a wake-up.
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(endSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
 // True when the platform list (Qt's QT_QPA_PLATFORM, entries separated by ';', each a name
 // with optional ':' arguments) names xcb.
 bool namesXcb(const QByteArray &platforms)
@@ -385,6 +404,37 @@ bool prepareStart()
 void setupApplication(QApplication &app)
 {
     app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
+}
+
+void onEndRequest(std::function<void()> requested)
+{
+    endRequested = std::move(requested);
+    if (endSignalPipe[0] >= 0)
+        return;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, endSignalPipe) != 0) {
+        std::perror("tessel: no socket pair for signals");
+        return;
+    }
+    auto *notifier =
+        new QSocketNotifier(endSignalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        char bytes[16];
+        while (read(endSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        if (endRequested)
+            endRequested();
+    });
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction action = {};
+        // A signal we were started with ignored (nohup, a background job) stays ignored.
+        if (sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
+            continue;
+        action = {};
+        action.sa_handler = onEndSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(signal, &action, nullptr);
+    }
 }
 
 bool openResources()
