@@ -1,3 +1,4 @@
+#include "app/singleinstance.h"
 #include "hotkeys/nativeeventfilter.h"
 #include "platform/platform.h"
 #include "window/tesselgui.h"
@@ -5,16 +6,31 @@
 #include <QApplication>
 #include <QClipboard>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
     if (!platform::prepareStart())
         return 1;
     QApplication app(argc, argv);
+    SingleInstance instance(platform::sessionKey());
+    switch (instance.start()) {
+    case SingleInstance::Role::First:
+        break;
+    case SingleInstance::Role::Handed:
+        return 0;
+    case SingleInstance::Role::Unanswered:
+        std::fprintf(stderr, "tessel: another Tessel runs in this session but does not "
+                             "answer; not starting a second one.\n");
+        return 1;
+    }
     platform::setupApplication(app);
     NativeEventFilter filter;
     app.installNativeEventFilter(&filter);
     TesselGui window;
     window.show();
+    QObject::connect(&instance, &SingleInstance::startedAgain, &window,
+                     [&window] { platform::bringToFront(window); });
     QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
                      &TesselGui::clipboardDataChanged);
     // WPARAM is no registered meta type: this connection can only be a direct call.

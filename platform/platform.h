@@ -13,6 +13,8 @@
 class QApplication;
 class QByteArray;
 class QPixmap;
+class QString;
+class QWidget;
 
 // The key code a hotkey press carries to the window. Declared as Windows declares its own
 // WPARAM, so both declarations name the same type where <windows.h> is seen too.
@@ -31,6 +33,18 @@ bool prepareStart();
 
 // Called once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
+
+// Names this user and desktop session: one Tessel runs per session, and a second start
+// finds the first under this name.
+QString sessionKey();
+
+// Brings the window to the front with the keyboard focus, un-minimised: what the user who
+// started Tessel a second time expects to see.
+void bringToFront(QWidget &window);
+
+// Called by a second start just before it hands over to the first: lets the first take
+// the front, which some systems refuse to a program the user is not working with.
+void yieldFront();
 
 // Calls endRequested from the event loop whenever the system asks the program to end
 // (where there are such signals: SIGTERM, SIGINT, SIGHUP), so that it can end as closing

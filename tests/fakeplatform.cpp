@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QPixmap>
+#include <QString>
 
 namespace fakeplatform {
 
@@ -32,6 +33,15 @@ bool prepareStart()
 }
 
 void setupApplication(QApplication &) {}
+
+QString sessionKey()
+{
+    return QStringLiteral("test");
+}
+
+void bringToFront(QWidget &) {}
+
+void yieldFront() {}
 
 void onEndRequest(std::function<void()>) {}
 

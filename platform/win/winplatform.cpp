@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QPixmap>
+#include <QString>
+#include <QWidget>
 
 #include <windows.h>
 
@@ -30,6 +32,29 @@ bool prepareStart()
 void setupApplication(QApplication &)
 {
     // Windows gives every window the executable's IDI_ICON1 by itself.
+}
+
+QString sessionKey()
+{
+    // Named pipes are seen machine-wide: the session id tells one logon from another.
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return QStringLiteral("%1-%2").arg(qEnvironmentVariable("USERNAME")).arg(session);
+}
+
+void bringToFront(QWidget &window)
+{
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void yieldFront()
+{
+    // The second start is what the user just launched, so it may give the foreground away;
+    // without this Windows only flashes the first one's taskbar button.
+    AllowSetForegroundWindow(ASFW_ANY);
 }
 
 void onEndRequest(std::function<void()>)

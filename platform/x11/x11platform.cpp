@@ -6,7 +6,9 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QSocketNotifier>
+#include <QString>
 #include <QTimer>
+#include <QWidget>
 #include <QX11Info>
 
 #include <array>
@@ -404,6 +406,45 @@ bool prepareStart()
 void setupApplication(QApplication &app)
 {
     app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
+}
+
+QString sessionKey()
+{
+    // ":0", ":0.0" (its first screen) and "unix:0" all name the same display.
+    const QByteArray name =
+        isX11() ? QByteArray(DisplayString(QX11Info::display())) : qgetenv("DISPLAY");
+    const int colon = name.lastIndexOf(':');
+    QByteArray host = colon > 0 ? name.left(colon) : QByteArray();
+    if (host == "unix")
+        host.clear();
+    QByteArray number = name.mid(colon + 1);
+    const int dot = number.indexOf('.');
+    if (dot >= 0)
+        number.truncate(dot);
+    return QStringLiteral("%1-%2:%3")
+        .arg(getuid())
+        .arg(QString::fromLocal8Bit(host), QString::fromLocal8Bit(number));
+}
+
+void bringToFront(QWidget &window)
+{
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    // A window manager that guards against focus stealing weighs an activation by its time
+    // against the user's last input: the request must carry the server's time now, not
+    // that of the last event we saw, which may be long ago.
+    if (isX11()) {
+        const unsigned long now = QX11Info::getTimestamp();
+        QX11Info::setAppTime(now);
+        QX11Info::setAppUserTime(now);
+    }
+    window.activateWindow();
+}
+
+void yieldFront()
+{
+    // X11 window managers go by the time of the activation, which bringToFront sets.
 }
 
 void onEndRequest(std::function<void()> requested)
