@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QPixmap>
-#include <QtWin>
+
+// QtGui's own HICON conversion, which the Windows Extras module only forwards to.
+Q_GUI_EXPORT QPixmap qt_pixmapFromWinHICON(HICON icon);
 
 namespace platform {
 
@@ -40,7 +42,7 @@ void keyEvent(unsigned char virtualKey, unsigned long flags)
 
 QPixmap loadIcon(HINSTANCE module, int resourceId)
 {
-    return QtWin::fromHICON(win32::loadIcon(module, resourceId));
+    return qt_pixmapFromWinHICON(win32::loadIcon(module, resourceId));
 }
 
 bool translateNativeEvent(const QByteArray &, void *, MSG *)
