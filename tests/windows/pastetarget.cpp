@@ -6,8 +6,8 @@
 //                                  "hotkey <id>" for each hotkey press it gets; with F5, it
 //                                  first registers F5 as another hotkey program would and
 //                                  writes "held F5" or "F5 taken".
-//   pastetarget probe              Tries to register F1 to F10 and releases them at once.
-//                                  Exits with one bit per key it could not take (1 = F1).
+//   pastetarget probe <log>        Tries to register F1 to F10, releases them at once and
+//                                  appends "refused" and the keys it could not take.
 
 #include <cstring>
 #include <string>
@@ -32,6 +32,13 @@ void writeLine(const std::wstring &line)
                         nullptr);
     DWORD written = 0;
     WriteFile(logFile, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+}
+
+bool openLog(const char *path)
+{
+    logFile = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return logFile != INVALID_HANDLE_VALUE;
 }
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -67,9 +74,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int record(const char *logPath, bool holdF5)
 {
-    logFile = CreateFileA(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (logFile == INVALID_HANDLE_VALUE)
+    if (!openLog(logPath))
         return 2;
     WNDCLASSW wc = {};
     wc.lpfnWndProc = windowProc;
@@ -95,17 +100,20 @@ int record(const char *logPath, bool holdF5)
     return 0;
 }
 
-int probe()
+int probe(const char *logPath)
 {
-    int refused = 0;
+    std::wstring refused = L"refused";
     for (int i = 0; i < KeyCount; ++i) {
         const UINT vk = VK_F1 + UINT(i);
         if (RegisterHotKey(nullptr, int(vk), 0, vk))
             UnregisterHotKey(nullptr, int(vk));
         else
-            refused |= 1 << i;
+            refused += L" F" + std::to_wstring(i + 1);
     }
-    return refused;
+    if (!openLog(logPath))
+        return 2;
+    writeLine(refused);
+    return 0;
 }
 
 } // namespace
@@ -114,7 +122,7 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && std::strcmp(argv[1], "record") == 0)
         return record(argv[2], argc >= 4 && std::strcmp(argv[3], "F5") == 0);
-    if (argc == 2 && std::strcmp(argv[1], "probe") == 0)
-        return probe();
+    if (argc == 3 && std::strcmp(argv[1], "probe") == 0)
+        return probe(argv[2]);
     return 2;
 }
