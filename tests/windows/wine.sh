@@ -12,8 +12,9 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 # Exports what every Wine command here runs with and makes prefix $1 if it is not made yet.
 wine_prefix() {
     export WINEPREFIX=$1 WINEDEBUG=-all
-    # Neither Mono nor Gecko is needed, and their installers would stop to ask.
-    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # Neither Mono nor Gecko is needed, and their installers would stop to ask; nor are
+    # desktop menu entries for the shortcuts the installer makes.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     [ -e "$WINEPREFIX/.tessel-ready" ] && return 0
     echo "Making the Wine prefix $WINEPREFIX (once)"
     rm -rf "$WINEPREFIX"
