@@ -4,6 +4,7 @@
 # removes it and its Start-menu entry.
 # Inputs: WIN_BUILD (the cross build), TITLE (the window's title), VERSION, E2E_ARTIFACTS.
 : "${WIN_BUILD:?the Windows build folder}" "${TITLE:?the window title}" "${VERSION:?}"
+# lib.sh asks for the program it starts; this test starts the installed one itself.
 TESSEL=unused
 E2E_TIMEOUT=${E2E_TIMEOUT:-30}
 . "$(dirname "$0")/../e2e/lib.sh"
