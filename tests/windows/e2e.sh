@@ -2,7 +2,8 @@
 # The real tessel.exe of the cross build, staged with its DLLs, under Wine on a private Xvfb
 # display with openbox: its window, slots for a text and an image copied on the X side,
 # F-keys pasting into a Windows program that has the focus (Wine delivers a registered
-# hotkey only then), a key another program holds, and a clean exit that releases the keys.
+# hotkey only then), also while a capture waits on an owner that hangs, a key another
+# program holds, and a clean exit that releases the keys.
 # Inputs: WIN_BUILD (the cross build), TITLE (the window's title), E2E_ARTIFACTS.
 : "${WIN_BUILD:?the Windows build folder}" "${TITLE:?the window title}"
 TESSEL="$WIN_BUILD/stage/tessel.exe"
@@ -90,6 +91,16 @@ modifiers_ignored() {
     xdotool key ctrl+F1 shift+F1 && pastes F2 "two;one;two;"
 }
 check "Ctrl+F1 and Shift+F1 paste nothing" modifiers_ignored
+
+# A capture in progress holds up no paste: an X owner that never answers keeps the capture
+# worker waiting, through Wine's clipboard bridge, while F1 pastes.
+start_bg hang "${HOSTILEOWNER:?path of the hostileowner binary}" hang 3
+HANG_PID=$BG_PID
+hung_capture_pastes() {
+    wait_until grep -q '^asked' "$WORK/hang.log" && TIMEOUT=3 pastes F1 "two;one;two;one;"
+}
+check "while a capture waits on an owner that hangs, F1 pastes at once" hung_capture_pastes
+kill "$HANG_PID"
 check "F5 reaches the program that holds it" eval 'hold_key F5 && wait_until grep -qx "hotkey 116" "$LOG"'
 
 refused() {
