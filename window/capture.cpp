@@ -9,11 +9,10 @@
 
 namespace {
 const int PreviewHeight = 128;
-// Scaling only to the height would turn a 20000x1 image into a 2560000x128 pixmap (1.3 GB
+// Scaling only to the height would turn a 16000x1 image into a 2048000x128 pixmap (1 GB
 // and seconds of work); the cell draws its icon within 128 by 128 anyway.
 const int MaxPreviewWidth = 8 * PreviewHeight;
 
-const QString ImageFormat = QStringLiteral("application/x-qt-image");
 // More than the cell and the tooltip ever show, so that they still mark a cut text.
 const int ShownTextChars = 4096;
 } // namespace
@@ -56,7 +55,7 @@ void TesselGui::showSlot(int slot)
 
     // The cell and its tooltip show a bounded head anyway; the whole text stays in the clip.
     const QString text = clip->textHead(ShownTextChars);
-    const QImage preview = text.isEmpty() && formats.contains(ImageFormat)
+    const QImage preview = text.isEmpty() && formats.contains(Clip::ImageFormat)
                                ? clip->preview(PreviewHeight, MaxPreviewWidth)
                                : QImage();
     QTableWidgetItem *content;

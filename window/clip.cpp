@@ -8,7 +8,6 @@
 #include <QTextDecoder>
 
 namespace {
-const QString ImageFormat = QStringLiteral("application/x-qt-image");
 // Below this a format is kept as it came: compressing it would save little.
 const int CompressFrom = 64 * 1024;
 // zlib's fastest level: big clips are mostly text, images and office formats, which it
@@ -147,7 +146,7 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
     const QImage image = decodeImage();
     if (image.isNull())
         return QVariant();
-    if (format == ImageFormat || type == QVariant::Image)
+    if (format == Clip::ImageFormat || type == QVariant::Image)
         return image;
     QByteArray encoded;
     QBuffer buffer(&encoded);

@@ -15,6 +15,9 @@ class Clip final : public QMimeData {
     Q_OBJECT
 
 public:
+    // The format under which Qt offers an image value.
+    inline static const QString ImageFormat = QStringLiteral("application/x-qt-image");
+
     // Keeps format's bytes, compressed when they are large and compress well.
     void addData(const QString &format, const QByteArray &bytes);
     // Makes bytes, in the encoding named by the mime type encoding, the clip's image. They
