@@ -25,7 +25,14 @@ QByteArray propertyBytes(Display *display, Window window, Atom property)
     return bytes;
 }
 
-bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
+namespace {
+
+int ignoreError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+bool hasWindowNamedBelow(Display *display, Window window, const QByteArray &name)
 {
     if (propertyBytes(display, window, XA_WM_NAME) == name)
         return true;
@@ -37,9 +44,22 @@ bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
         return false;
     bool found = false;
     for (unsigned int i = 0; i < count && !found; ++i)
-        found = hasWindowNamed(display, children[i], name);
+        found = hasWindowNamedBelow(display, children[i], name);
     if (children)
         XFree(children);
+    return found;
+}
+
+} // namespace
+
+bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
+{
+    // Windows come and go during the walk (a program that starts or quits): a window that
+    // vanished is simply not the one sought, not an error that ends the bench.
+    const auto previous = XSetErrorHandler(ignoreError);
+    const bool found = hasWindowNamedBelow(display, window, name);
+    XSync(display, False);
+    XSetErrorHandler(previous);
     return found;
 }
 

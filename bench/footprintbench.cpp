@@ -522,26 +522,30 @@ private:
     QTemporaryDir scratch;
 };
 
-void printReport(const std::vector<std::pair<const char *, Usage>> &idle,
-                 const std::vector<Result> &results)
+void printIdle(const char *name, const Usage &usage, const char *target)
 {
-    std::printf("\nidle, window shown and quiet                RSS MiB   target\n");
-    for (const auto &entry : idle)
-        std::printf("  %-42s %7.1f   %s\n", entry.first, entry.second.rssMb,
-                    std::strstr(entry.first, "none") ? "≤ 30 MB" : "");
+    std::printf("idle, %-40s RSS %7.1f MiB   %s\n", name, usage.rssMb, target);
+    std::fflush(stdout);
+}
+
+void printHeader()
+{
     std::printf("\ncases run with %s=none; CPU = Tessel's utime+stime for one capture; done = "
                 "owner took the clipboard ->\nlast request, Tessel and owner quiet; RSS after N "
                 "clips; a clip = (after - idle) / N; peak = VmHWM - idle; MiB = /proc kB / 1024\n",
                 GlVariable);
     std::printf("%-16s %5s | %9s %9s | %9s %9s | %8s %7s %8s %8s | %s\n", "case", "clips", "CPU ms",
                 "max", "done ms", "max", "idle MiB", "after", "a clip", "peak +", "target");
-    for (const Result &r : results) {
-        std::printf("%-16s %5d | %9.0f %9.0f | %9.0f %9.0f | %8.1f %7.1f %8.1f %8.1f | %s\n",
-                    r.c->name, r.copies, benchdata::median(r.cpu), benchdata::maximum(r.cpu),
-                    benchdata::median(r.wall), benchdata::maximum(r.wall), r.idle.rssMb,
-                    r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
-                    r.after.hwmMb - r.idle.rssMb, r.c->target);
-    }
+    std::fflush(stdout);
+}
+
+void printRow(const Result &r)
+{
+    std::printf("%-16s %5d | %9.0f %9.0f | %9.0f %9.0f | %8.1f %7.1f %8.1f %8.1f | %s\n", r.c->name,
+                r.copies, benchdata::median(r.cpu), benchdata::maximum(r.cpu),
+                benchdata::median(r.wall), benchdata::maximum(r.wall), r.idle.rssMb, r.after.rssMb,
+                (r.after.rssMb - r.idle.rssMb) / r.copies, r.after.hwmMb - r.idle.rssMb,
+                r.c->target);
     std::fflush(stdout);
 }
 
@@ -608,18 +612,16 @@ int main(int argc, char **argv)
     inputs.describe();
 
     int status = 0;
-    std::vector<std::pair<const char *, Usage>> idle;
-    std::vector<Result> results;
     {
         FootprintBench bench(display, tesselPath, limitMb);
         for (const bool glNone : {false, true}) {
             if (!bench.startTessel(glNone))
                 return 1;
-            idle.emplace_back(glNone ? "QT_XCB_GL_INTEGRATION=none"
-                                     : "QT_XCB_GL_INTEGRATION unset (Qt's choice)",
-                              bench.tesselUsage());
+            printIdle(glNone ? "QT_XCB_GL_INTEGRATION=none" : "QT_XCB_GL_INTEGRATION unset",
+                      bench.tesselUsage(), glNone ? "target ≤ 30 MB" : "");
             bench.stopAll();
         }
+        printHeader();
         for (const Case &c : Cases) {
             if (!only.isEmpty() && !QByteArray(c.name).contains(only))
                 continue;
@@ -634,8 +636,6 @@ int main(int argc, char **argv)
             std::vector<QString> files;
             for (int copy = 0; copy < result.copies && !isText; ++copy)
                 files.push_back(inputs.file(c.source, copy));
-            std::printf("%s...\n", c.name);
-            std::fflush(stdout);
             if (!bench.startTessel(true))
                 return 1;
             result.idle = bench.tesselUsage();
@@ -649,15 +649,14 @@ int main(int argc, char **argv)
             }
             result.after = bench.tesselUsage();
             bench.stopAll();
-            if (!ok) {
-                std::printf("%s: failed\n", c.name);
+            if (ok) {
+                printRow(result);
+            } else {
+                std::printf("%-16s failed\n", c.name);
                 status = 1;
-                continue;
             }
-            results.push_back(std::move(result));
         }
     }
-    printReport(idle, results);
     XCloseDisplay(display);
     return status;
 }
