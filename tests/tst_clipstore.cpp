@@ -360,10 +360,14 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
     buffer.open(QIODevice::WriteOnly);
     QVERIFY(image.save(&buffer, "PNG"));
     // As a Qt program offers an image: the value, and every encoding Qt writes.
-    const QStringList listed = {ImageFormat, "image/bmp", "image/jpeg", "image/png", "text/html"};
-    OwnerData data(
-        listed,
-        {{"image/bmp", "BM"}, {"image/jpeg", "JPG"}, {"image/png", png}, {"text/html", "<img>"}});
+    // On X11 Qt also names them "image/" and the handler's name.
+    const QStringList listed = {ImageFormat, "image/bmp", "image/jpeg",
+                                "image/ppm", "image/png", "text/html"};
+    OwnerData data(listed, {{"image/bmp", "BM"},
+                            {"image/jpeg", "JPG"},
+                            {"image/ppm", "P6"},
+                            {"image/png", png},
+                            {"text/html", "<img>"}});
     data.image = image;
 
     ClipStore store;
@@ -373,13 +377,15 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
     QCOMPARE(clip->formats(), listed);
     QCOMPARE(clip->data("image/png"), png);
     QCOMPARE(qvariant_cast<QImage>(clip->imageData()), image);
-    for (const char *type : {"image/bmp", "image/jpeg"}) {
+    // A Qt receiver asks for the image value's bytes: the stored PNG, not a new encoding.
+    QCOMPARE(clip->data(ImageFormat), png);
+    for (const char *type : {"image/bmp", "image/jpeg", "image/ppm"}) {
         const QImage decoded = QImage::fromData(clip->data(type));
         QCOMPARE(decoded.size(), image.size());
-        if (QByteArray(type) == "image/bmp")
+        if (QByteArray(type) != "image/jpeg")
             QCOMPARE(decoded.convertToFormat(QImage::Format_RGB32), image);
     }
-    QCOMPARE(clip->preview(16, 1024).size(), QSize(32, 16));
+    QCOMPARE(clip->preview().size(), QSize(256, 128));
     // A paste gets a copy that shares the stored bytes.
     std::unique_ptr<QMimeData> clone(ClipStore::cloneMimeData(clip));
     QCOMPARE(clone->formats(), listed);
@@ -412,7 +418,7 @@ void ClipStoreTest::imageBombIsKeptButNeverDecoded()
     QCOMPARE(clip->data("image/png"), png);
     QVERIFY(!clip->imageCanBeDecoded());
     QVERIFY(clip->imageData().isNull());
-    QVERIFY(clip->preview(128, 1024).isNull());
+    QVERIFY(clip->preview().isNull());
 }
 
 void ClipStoreTest::largeFormatsAreKeptCompressedAndPasteWhole()

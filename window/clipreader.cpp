@@ -94,6 +94,12 @@ const QStringList &regeneratedImageTypes()
         QStringList names;
         for (const QByteArray &type : QImageWriter::supportedMimeTypes())
             names << QString::fromLatin1(type);
+        // On X11 Qt also names each format "image/" and its handler's name (image/ppm).
+        for (const QByteArray &format : QImageWriter::supportedImageFormats()) {
+            const QString name = QStringLiteral("image/") + QString::fromLatin1(format.toLower());
+            if (!names.contains(name))
+                names << name;
+        }
         return names;
     }();
     return types;
@@ -176,5 +182,10 @@ std::unique_ptr<Clip> readClip(const QMimeData *source)
             any = true;
         }
     }
-    return any ? std::move(clip) : nullptr;
+    if (!any)
+        return nullptr;
+    // A text wins over the image in the row: only an image alone is shown.
+    if (formats.contains(Clip::ImageFormat) && !formats.contains(QStringLiteral("text/plain")))
+        clip->makePreview();
+    return clip;
 }
