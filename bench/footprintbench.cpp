@@ -104,6 +104,29 @@ double cpuMsOf(qint64 pid)
     return double(fields[11].toLongLong() + fields[12].toLongLong()) * msPerTick;
 }
 
+// The CPU of Tessel and its capture worker: the live children's, and what the ones that
+// ended (a worker replaced or restarted) left in the parent's cutime and cstime.
+double treeCpuMsOf(qint64 pid)
+{
+    const QByteArray stat = readProcFile(pid, "stat");
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 15)
+        return 0;
+    static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
+    double total = double(fields[11].toLongLong() + fields[12].toLongLong() +
+                          fields[13].toLongLong() + fields[14].toLongLong()) *
+                   msPerTick;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (children.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> pids = children.readAll().trimmed().split(' ');
+        for (const QByteArray &child : pids) {
+            if (!child.isEmpty())
+                total += cpuMsOf(child.toLongLong());
+        }
+    }
+    return total;
+}
+
 Usage usageOf(qint64 pid)
 {
     Usage usage;
@@ -352,7 +375,7 @@ public:
         QProcess &current = *owner;
         owners.push_back(std::move(owner));
         const qint64 pid = tessel->processId();
-        const double cpuBefore = cpuMsOf(pid);
+        const double cpuBefore = treeCpuMsOf(pid);
 
         QElapsedTimer timer;
         timer.start();
@@ -375,7 +398,7 @@ public:
         for (;;) {
             current.waitForReadyRead(PollMs);
             bool moved = !current.readAllStandardError().isEmpty();
-            const double nowTessel = cpuMsOf(pid);
+            const double nowTessel = treeCpuMsOf(pid);
             const double nowOwner =
                 current.state() == QProcess::Running ? cpuMsOf(current.processId()) : ownerCpu;
             moved = moved || nowTessel != tesselCpu || nowOwner != ownerCpu;
@@ -530,7 +553,8 @@ void printIdle(const char *name, const Usage &usage, const char *target)
 
 void printHeader()
 {
-    std::printf("\ncases run with %s=none; CPU = Tessel's utime+stime for one capture; done = "
+    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime for "
+                "one capture; done = "
                 "owner took the clipboard ->\nlast request, Tessel and owner quiet; RSS after N "
                 "clips; a clip = (after - idle) / N; peak = VmHWM - idle; MiB = /proc kB / 1024\n",
                 GlVariable);

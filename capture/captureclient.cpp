@@ -1,5 +1,6 @@
 #include "captureclient.h"
 
+#include "capture/captureworker.h"
 #include "platform/platform.h"
 #include "window/clip.h"
 #include "window/clipstore.h"
@@ -195,8 +196,10 @@ void CaptureClient::workerGone()
     }
     frames = captureprotocol::FrameReader();
     finishedReading();
-    // A worker replaced on purpose did not fail.
-    quickDeaths = !replacing && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
+    // A worker replaced on purpose, or that asked to be, did not fail.
+    const bool asked = worker.exitStatus() == QProcess::NormalExit &&
+                       worker.exitCode() == CaptureWorker::RestartExitCode;
+    quickDeaths = !replacing && !asked && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
     replacing = false;
     if (quickDeaths >= MaxQuickDeaths) {
         std::fprintf(stderr, "tessel: the capture worker keeps failing; capturing in the "

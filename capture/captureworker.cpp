@@ -45,17 +45,24 @@ void CaptureWorker::readFrames()
 
 void CaptureWorker::readChange(quint64 change)
 {
+    bool stalled = false;
     const std::unique_ptr<Clip> clip =
-        readClip(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard));
-    if (!clip) {
+        readClip(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard), &stalled);
+    if (clip) {
+        QByteArray frame = captureprotocol::frame(Message::Clip, change);
+        QDataStream out(&frame, QIODevice::Append);
+        out << *clip;
+        captureprotocol::send(socket, frame);
+    } else {
         captureprotocol::send(socket, captureprotocol::frame(Message::Nothing, change));
-        return;
     }
-    QByteArray frame = captureprotocol::frame(Message::Clip, change);
-    QDataStream out(&frame, QIODevice::Append);
-    out << *clip;
-    captureprotocol::send(socket, frame);
-    socket.flush();
+    // An owner that answers after Qt gave up on it still writes its data to our window, where
+    // Qt would take it for the answer to a later request: a new process starts clean.
+    if (stalled) {
+        socket.waitForBytesWritten();
+        socket.disconnectFromServer();
+        QCoreApplication::exit(RestartExitCode);
+    }
 }
 
 int runCaptureWorker(int &argc, char **argv, const QString &serverName)

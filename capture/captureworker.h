@@ -12,6 +12,9 @@ class CaptureWorker : public QObject {
     Q_OBJECT
 
 public:
+    // The worker's exit status when it wants to be started again.
+    static constexpr int RestartExitCode = 3;
+
     // Connects to the window's process listening under serverName; false when it cannot.
     bool connectTo(const QString &serverName);
 

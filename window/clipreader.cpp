@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <algorithm>
@@ -56,6 +57,8 @@ public:
         }
         return value;
     }
+
+    bool hasStalled() const { return stalled; }
 
 private:
     const QMimeData &source;
@@ -156,13 +159,18 @@ QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
 
 } // namespace
 
-std::unique_ptr<Clip> readClip(const QMimeData *source)
+std::unique_ptr<Clip> readClip(const QMimeData *source, bool *stalled)
 {
     if (!source)
         return nullptr;
     QStringList formats = source->formats();
     formats.erase(std::remove_if(formats.begin(), formats.end(), isProtocolTarget), formats.end());
     OwnerReader reader(*source);
+    // Set however the reading ends.
+    const auto noteStall = qScopeGuard([&] {
+        if (stalled)
+            *stalled = reader.hasStalled();
+    });
     if (formats.isEmpty() || isMarkedSecret(formats, reader))
         return nullptr;
     auto clip = std::make_unique<Clip>();
