@@ -51,14 +51,16 @@ const long long StartTimeoutNs = 15000 * Ms;
 // An owner that Tessel has not started to read from this long after taking the clipboard
 // leaves nothing to measure in that round.
 const long long ReadStartTimeoutNs = 10000 * Ms;
-const long long PasteTimeoutNs = 3000 * Ms;
+const long long PasteTimeoutNs = 10000 * Ms;
 // A capture is over once its owner has heard nothing for this long.
 const long long CaptureQuietNs = 500 * Ms;
 const long long CaptureTimeoutNs = 10000 * Ms;
 const long long FullIncrTimeoutNs = 300000 * Ms;
 // During the program's start the clipboard is taken again this often until it is read.
 const long long RetakeEveryNs = 20 * Ms;
+const long long SingleTakeWaitNs = 3000 * Ms;
 const int PauseBetweenRoundsMs = 100;
+const long long KeyHoldNs = 100 * Ms;
 const int CalmBeforeCapturesMs = 1000;
 
 long long nowNs()
@@ -240,65 +242,77 @@ public:
         return found;
     }
 
-    // Round trip of one _NET_WM_PING to window; false when no reply came before the cap
-    // (ms is then the cap).
-    bool ping(Window window, long long capNs, double &ms)
-    {
-        const long serial = ++lastSerial;
-        XEvent event = {};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = wmProtocols;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = long(netWmPing);
-        event.xclient.data.l[1] = long(serverTime());
-        event.xclient.data.l[2] = long(window);
-        // Not part of the protocol, but echoed with the rest: it tells the replies apart.
-        event.xclient.data.l[3] = serial;
-        const long long start = nowNs();
-        const long long deadline = start + capNs;
-        XSendEvent(display, window, False, NoEventMask, &event);
-        XFlush(display);
-        while (!pongs.count(serial) && pump(deadline))
-            ;
-        const auto reply = pongs.find(serial);
-        ms = toMs(reply != pongs.end() ? reply->second - start : capNs);
-        return reply != pongs.end();
-    }
+    struct Measured {
+        bool pinged = false;
+        bool pasted = false;
+        double pingMs = 0;   // the ping's round trip
+        double serverMs = 0; // the server's time of the V press minus that of the F-key press
+        double seenMs = 0;   // from just before the F-key request until the bench saw the V
+        long long startNs = 0;
+    };
 
-    // One press of fKey, held until the synthetic V has reached the server or the cap. The
-    // figures are the server's times of both presses, and from the request until the bench
-    // saw the V.
-    bool press(KeyCode fKey, long long capNs, double &serverMs, double &seenMs)
+    // Sends a _NET_WM_PING to window (unless None) and presses fKey (unless 0) at the same
+    // moment, and waits for the reply and the synthetic V until the cap; a figure that did
+    // not come in time is the cap. The key is released once the V has come, or after a
+    // typist's press at most: held any longer, the server would repeat it.
+    Measured measure(Window window, KeyCode fKey, long long capNs)
     {
         drain();
         presses.clear();
+        const long serial = ++lastSerial;
+        XEvent ping = {};
+        ping.xclient.type = ClientMessage;
+        ping.xclient.window = window;
+        ping.xclient.message_type = wmProtocols;
+        ping.xclient.format = 32;
+        ping.xclient.data.l[0] = long(netWmPing);
+        ping.xclient.data.l[1] = long(serverTime());
+        ping.xclient.data.l[2] = long(window);
+        // Not part of the protocol, but echoed with the rest: it tells the replies apart.
+        ping.xclient.data.l[3] = serial;
         const long long start = nowNs();
         const long long deadline = start + capNs;
-        XTestFakeKeyEvent(display, fKey, True, CurrentTime);
+        if (window != None)
+            XSendEvent(display, window, False, NoEventMask, &ping);
+        if (fKey)
+            XTestFakeKeyEvent(display, fKey, True, CurrentTime);
         XFlush(display);
-        const RawPress *f = nullptr;
-        const RawPress *v = nullptr;
-        size_t seen = 0;
-        while (!v) {
-            for (; seen < presses.size() && !v; ++seen) {
-                if (!f && presses[seen].keycode == fKey)
-                    f = &presses[seen];
-                else if (f && presses[seen].keycode == vKey)
-                    v = &presses[seen];
+        bool released = !fKey;
+        int f = -1;
+        int v = -1;
+        for (size_t seen = 0;;) {
+            for (; seen < presses.size() && v < 0; ++seen) {
+                if (f < 0 && presses[seen].keycode == fKey)
+                    f = int(seen);
+                else if (f >= 0 && presses[seen].keycode == vKey)
+                    v = int(seen);
             }
-            if (v || !pump(deadline))
+            const long long now = nowNs();
+            if (!released && (v >= 0 || now - start >= KeyHoldNs)) {
+                XTestFakeKeyEvent(display, fKey, False, CurrentTime);
+                XFlush(display);
+                released = true;
+            }
+            const bool pingDone = window == None || pongs.count(serial);
+            const bool keyDone = !fKey || v >= 0;
+            if ((pingDone && keyDone) || now >= deadline)
                 break;
+            pump(released ? deadline : std::min(deadline, start + KeyHoldNs));
         }
-        XTestFakeKeyEvent(display, fKey, False, CurrentTime);
-        XFlush(display);
-        if (!v) {
-            serverMs = seenMs = toMs(capNs);
-            return false;
+        if (!released) {
+            XTestFakeKeyEvent(display, fKey, False, CurrentTime);
+            XFlush(display);
         }
-        serverMs = double(v->serverTime - f->serverTime);
-        seenMs = toMs(v->receivedNs - start);
-        return true;
+        Measured measured;
+        measured.startNs = start;
+        const auto reply = pongs.find(serial);
+        measured.pinged = reply != pongs.end();
+        measured.pingMs = toMs(measured.pinged ? reply->second - start : capNs);
+        measured.pasted = v >= 0;
+        measured.serverMs =
+            measured.pasted ? double(presses[v].serverTime - presses[f].serverTime) : toMs(capNs);
+        measured.seenMs = toMs(measured.pasted ? presses[v].receivedNs - start : capNs);
+        return measured;
     }
 
     // Handles every event that has come in.
@@ -600,6 +614,8 @@ struct Options {
     int startRuns = DefaultStartRuns;
     QByteArray only;
 
+    bool verbose = false;
+
     bool wants(const char *part) const { return only.isEmpty() || only.contains(part); }
 };
 
@@ -647,12 +663,14 @@ void benchWorkerStart(const Options &options)
 }
 
 // From the window's appearance until Tessel first reads an owner that takes the clipboard
-// again every 20 ms: what a copy right after the start has to wait for.
+// again every 20 ms: what a copy right after the start has to wait for. Runs in between take
+// the clipboard once as the window appears and wait for a read: is such a copy kept?
 void benchFirstCapture(const Options &options, QProcessEnvironment environment)
 {
-    std::printf("\nfirst capture after start (owner takes the clipboard again every %lld ms "
-                "until Tessel asks it for something)\n",
-                RetakeEveryNs / Ms);
+    std::printf("\nfirst capture after start: the window appears, then an owner takes the "
+                "clipboard again every %lld ms until Tessel asks it for something, or (every "
+                "other run) once, waiting %lld s\n",
+                RetakeEveryNs / Ms, SingleTakeWaitNs / 1000 / Ms);
     Display *display = XOpenDisplay(nullptr);
     Owner owner;
     if (!display || !owner.start("text", 1)) {
@@ -663,7 +681,9 @@ void benchFirstCapture(const Options &options, QProcessEnvironment environment)
     }
     Figure shown;
     Figure firstRead;
-    for (int run = 0; run < options.startRuns; ++run) {
+    Figure singleRead;
+    int singleTakes = 0;
+    for (int run = 0; run < 2 * options.startRuns; ++run) {
         QProcess tessel;
         tessel.setProcessEnvironment(environment);
         tessel.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -689,12 +709,20 @@ void benchFirstCapture(const Options &options, QProcessEnvironment environment)
         shown.add(toMs(shownAt - start));
         owner.clear();
         OwnerEvent event;
+        const auto isRequest = [](const OwnerEvent &e) { return e.kind == "request"; };
+        if (run % 2) {
+            ++singleTakes;
+            if (owner.own("tessel start " + QByteArray::number(run), event) &&
+                owner.waitFor(isRequest, nowNs() + SingleTakeWaitNs, event))
+                singleRead.add(toMs(event.ns - shownAt));
+            stop(tessel);
+            continue;
+        }
         bool read = false;
         for (int take = 0; !read && nowNs() < shownAt + ReadStartTimeoutNs; ++take) {
             owner.own("tessel start " + QByteArray::number(run) + "." + QByteArray::number(take),
                       event);
-            read = owner.waitFor([](const OwnerEvent &e) { return e.kind == "request"; },
-                                 nowNs() + RetakeEveryNs, event);
+            read = owner.waitFor(isRequest, nowNs() + RetakeEveryNs, event);
         }
         if (read)
             firstRead.add(toMs(event.ns - shownAt));
@@ -705,10 +733,15 @@ void benchFirstCapture(const Options &options, QProcessEnvironment environment)
     }
     owner.stop();
     XCloseDisplay(display);
-    std::printf("  %d runs | start->window viewable: median %s ms, max %s ms | window "
-                "viewable->first request: median %s ms, max %s ms\n",
-                shown.size(), shown.median().data(), shown.maximum().data(),
-                firstRead.median().data(), firstRead.maximum().data());
+    std::printf("  start->window viewable: median %s ms, max %s ms (%d runs)\n"
+                "  window viewable->first request, taken every %lld ms: median %s ms, max %s ms "
+                "(%d runs)\n"
+                "  taken once as the window appears: read in %d of %d runs, median %s ms, max "
+                "%s ms after\n",
+                shown.median().data(), shown.maximum().data(), shown.size(), RetakeEveryNs / Ms,
+                firstRead.median().data(), firstRead.maximum().data(), firstRead.size(),
+                singleRead.size(), singleTakes, singleRead.median().data(),
+                singleRead.maximum().data());
 }
 
 struct Case {
@@ -727,7 +760,10 @@ public:
     // Pings until the window answers: whatever it was stuck on is over.
     bool settle(double &ms)
     {
-        return x.ping(window, std::max<long long>(2 * options.capNs, 60000 * Ms), ms);
+        const XSession::Measured measured =
+            x.measure(window, 0, std::max<long long>(2 * options.capNs, 60000 * Ms));
+        ms = measured.pingMs;
+        return measured.pinged;
     }
 
     // Copies text and waits until its owner has served it and heard nothing for a while.
@@ -778,9 +814,8 @@ public:
         }
         for (int slot = 0; slot < 2; ++slot) {
             const KeyCode key = XKeysymToKeycode(x.display, XK_F1 + slot);
-            double serverMs, seenMs;
             QByteArray line;
-            if (!x.press(key, 5000 * Ms, serverMs, seenMs) ||
+            if (!x.measure(None, key, 5000 * Ms).pasted ||
                 !readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs) ||
                 line.split(' ').value(2).toInt() != int(std::strlen(SlotTexts[slot]))) {
                 std::printf("F%d did not paste slot %d's text\n", slot + 1, slot + 1);
@@ -803,7 +838,7 @@ public:
         Figure ping(capMs);
         int frozen = 0;
         int noRead = 0;
-        int badPastes = 0;
+        int missingPastes = 0;
         int duringTransfer = 0;
         int transfers = 0;
         QByteArray note;
@@ -836,32 +871,30 @@ public:
                     continue;
                 }
             }
-            double pingMs = 0;
-            double serverMs = 0;
-            double seenMs = 0;
-            const bool pinged = x.ping(window, options.capNs, pingMs);
-            const bool pasted = x.press(f1, options.capNs, serverMs, seenMs);
-            const long long measuredNs = nowNs();
-            ping.add(pingMs);
-            pressServer.add(serverMs);
-            pressSeen.add(seenMs);
-            if (!pinged || !pasted) {
+            const XSession::Measured measured = x.measure(window, f1, options.capNs);
+            ping.add(measured.pingMs);
+            pressServer.add(measured.serverMs);
+            pressSeen.add(measured.seenMs);
+            if (options.verbose)
+                std::printf("  %s round %d: F1->V server %.1f ms, seen %.2f ms; ping %.2f ms\n",
+                            c.name, round + 1, measured.serverMs, measured.seenMs, measured.pingMs);
+            if (!measured.pinged || !measured.pasted) {
                 ++frozen;
                 continue;
             }
+            // The paste is not measured, but the next round waits for it to be over.
             QByteArray line;
-            if (!readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs) ||
-                line.split(' ').value(2).toInt() != int(std::strlen(SlotTexts[0])))
-                ++badPastes;
+            if (!readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs))
+                ++missingPastes;
             if (!std::strcmp(c.mode, "incr")) {
-                // The transfer was still going if it had not ended when the measuring did.
+                // Whether the transfer was still going when the ping and the press were sent.
                 owner.collect(0);
                 ++transfers;
                 const bool ended =
                     std::any_of(owner.events.begin(), owner.events.end(), [&](const OwnerEvent &e) {
                         return (e.kind == "served" || e.kind == "abandoned") &&
                                e.requestor == reading.requestor && e.target == reading.target &&
-                               e.ns >= reading.ns && e.ns <= measuredNs;
+                               e.ns >= reading.ns && e.ns <= measured.startNs;
                     });
                 duringTransfer += ended ? 0 : 1;
             }
@@ -874,10 +907,10 @@ public:
             std::printf("; %d frozen (cut at %.0f s)", frozen, capMs / 1000);
         if (noRead)
             std::printf("; %d rounds with no read begun", noRead);
-        if (badPastes)
-            std::printf("; %d pastes missing or wrong", badPastes);
+        if (missingPastes)
+            std::printf("; %d pastes did not arrive", missingPastes);
         if (transfers)
-            std::printf("; %d of %d measured during the transfer", duringTransfer, transfers);
+            std::printf("; %d of %d sent during the transfer", duringTransfer, transfers);
         if (!note.isEmpty())
             std::printf("; %s", note.constData());
         std::printf("\n");
@@ -904,6 +937,18 @@ public:
                       lastNs, count)) {
                 ++missed;
                 continue;
+            }
+            if (options.verbose) {
+                std::map<QByteArray, int> byRequestor;
+                for (const OwnerEvent &e : owner.events) {
+                    if (e.kind == "request")
+                        ++byRequestor[e.requestor + ' ' + e.target];
+                }
+                std::printf("  capture %d: served %.2f ms, first request %.2f ms;", round + 1,
+                            toMs(lastNs - owned), toMs(firstNs - owned));
+                for (const auto &requests : byRequestor)
+                    std::printf(" %s x%d,", requests.first.constData(), requests.second);
+                std::printf("\n");
             }
             complete.add(toMs(lastNs - owned));
             first.add(toMs(firstNs - owned));
@@ -984,7 +1029,7 @@ void usage()
 {
     std::fprintf(stderr, "usage: bench_responsive [--tessel PATH] [--receiver PATH] [--rounds N] "
                          "[--cap SECONDS] [--max-frozen N] [--incr-mib N] [--start-runs N] "
-                         "[--only idle,hang,slow,incr,capture,full,start,memory]\n"
+                         "[--only idle,hang,slow,incr,capture,full,start,memory] [--verbose]\n"
                          "       bench_responsive --serve text|hang|slow|incr [--incr-mib N]\n");
 }
 
@@ -1030,6 +1075,8 @@ int main(int argc, char **argv)
             options.incrMiB = std::max(1, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--start-runs") && hasValue) {
             options.startRuns = std::max(1, std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--verbose")) {
+            options.verbose = true;
         } else if (!std::strcmp(argv[i], "--only") && hasValue) {
             options.only = argv[++i];
         } else {
