@@ -249,6 +249,8 @@ public:
         double serverMs = 0; // the server's time of the V press minus that of the F-key press
         double seenMs = 0;   // from just before the F-key request until the bench saw the V
         long long startNs = 0;
+        long serial = 0;
+        int fPress = -1; // among the raw presses, once the F-key's has come
     };
 
     // Sends a _NET_WM_PING to window (unless None) and presses fKey (unless 0) at the same
@@ -258,7 +260,7 @@ public:
     Measured measure(Window window, KeyCode fKey, long long capNs)
     {
         drain();
-        presses.clear();
+        const size_t from = presses.size();
         const long serial = ++lastSerial;
         XEvent ping = {};
         ping.xclient.type = ClientMessage;
@@ -280,7 +282,7 @@ public:
         bool released = !fKey;
         int f = -1;
         int v = -1;
-        for (size_t seen = 0;;) {
+        for (size_t seen = from;;) {
             for (; seen < presses.size() && v < 0; ++seen) {
                 if (f < 0 && presses[seen].keycode == fKey)
                     f = int(seen);
@@ -305,6 +307,8 @@ public:
         }
         Measured measured;
         measured.startNs = start;
+        measured.serial = serial;
+        measured.fPress = f;
         const auto reply = pongs.find(serial);
         measured.pinged = reply != pongs.end();
         measured.pingMs = toMs(measured.pinged ? reply->second - start : capNs);
@@ -313,6 +317,25 @@ public:
             measured.pasted ? double(presses[v].serverTime - presses[f].serverTime) : toMs(capNs);
         measured.seenMs = toMs(measured.pasted ? presses[v].receivedNs - start : capNs);
         return measured;
+    }
+
+    // The figures of a measure() cut off at the cap, from the ping's reply and the V that
+    // came later; the cap where they have not come yet.
+    void late(Measured &measured)
+    {
+        drain();
+        const auto reply = pongs.find(measured.serial);
+        if (reply != pongs.end())
+            measured.pingMs = toMs(reply->second - measured.startNs);
+        if (measured.fPress < 0)
+            return;
+        for (size_t i = size_t(measured.fPress) + 1; i < presses.size(); ++i) {
+            if (presses[i].keycode == vKey) {
+                measured.serverMs =
+                    double(presses[i].serverTime - presses[measured.fPress].serverTime);
+                return;
+            }
+        }
     }
 
     // Handles every event that has come in.
@@ -596,11 +619,13 @@ void printMemory(const char *when, qint64 tesselPid)
     const auto mib = [](long long kb) {
         return kb < 0 ? QByteArray("-") : QByteArray::number(double(kb) / 1024, 'f', 1);
     };
-    std::printf("%-34s | %8s %8s | %8s %8s\n", when,
+    std::printf("%-28s | %6s %6s %6s | %6s %6s %6s\n", when,
                 mib(procKb(tesselPid, "status", "VmRSS")).constData(),
                 mib(procKb(tesselPid, "smaps_rollup", "Pss")).constData(),
+                mib(procKb(tesselPid, "status", "VmHWM")).constData(),
                 mib(procKb(worker, "status", "VmRSS")).constData(),
-                mib(procKb(worker, "smaps_rollup", "Pss")).constData());
+                mib(procKb(worker, "smaps_rollup", "Pss")).constData(),
+                mib(procKb(worker, "status", "VmHWM")).constData());
     std::fflush(stdout);
 }
 
@@ -837,6 +862,8 @@ public:
         Figure pressSeen(capMs);
         Figure ping(capMs);
         int frozen = 0;
+        Figure frozenPing;
+        Figure frozenPress;
         int noRead = 0;
         int missingPastes = 0;
         int duringTransfer = 0;
@@ -880,6 +907,17 @@ public:
                             c.name, round + 1, measured.serverMs, measured.seenMs, measured.pingMs);
             if (!measured.pinged || !measured.pasted) {
                 ++frozen;
+                // How long the freeze really was: until the window answers again.
+                double settleMs = 0;
+                settle(settleMs);
+                XSession::Measured after = measured;
+                x.late(after);
+                frozenPing.add(after.pingMs);
+                frozenPress.add(after.serverMs);
+                if (options.verbose)
+                    std::printf("  %s round %d froze: ping answered after %.1f s, V after "
+                                "%.1f s\n",
+                                c.name, round + 1, after.pingMs / 1000, after.serverMs / 1000);
                 continue;
             }
             // The paste is not measured, but the next round waits for it to be over.
@@ -904,7 +942,10 @@ public:
                     pressSeen.maximum().data(), ping.median().data(), ping.maximum().data(),
                     ping.size());
         if (frozen)
-            std::printf("; %d frozen (cut at %.0f s)", frozen, capMs / 1000);
+            std::printf("; %d frozen (cut at %.0f s; in full, ping max %.1f s, F1->V max "
+                        "%.1f s)",
+                        frozen, capMs / 1000, benchdata::maximum(frozenPing.sorted()) / 1000,
+                        benchdata::maximum(frozenPress.sorted()) / 1000);
         if (noRead)
             std::printf("; %d rounds with no read begun", noRead);
         if (missingPastes)
@@ -1176,8 +1217,8 @@ int main(int argc, char **argv)
         for (int i = 0; i < 50 && !childOf(tessel.processId()); ++i)
             QThread::msleep(100);
         QThread::msleep(1000);
-        std::printf("\nmemory, MiB                        | Tessel RSS      PSS | worker RSS "
-                    "     PSS\n");
+        std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
+                    "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
         printMemory("idle, nothing captured", tessel.processId());
     }
 
@@ -1197,18 +1238,23 @@ int main(int argc, char **argv)
         {"slow", "slow", "owner lists its targets at once, answers each data request 2 s late"},
         {"incr", "incr", "owner sends the text with INCR, measured once its transfer began"},
     };
-    std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d rounds "
-                "cut off\n",
-                options.rounds, options.capNs / 1000 / Ms, options.maxFrozen);
+    const bool anyCase = std::any_of(std::begin(cases), std::end(cases),
+                                     [&options](const Case &c) { return options.wants(c.name); });
+    if (anyCase)
+        std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d rounds "
+                    "cut off\n",
+                    options.rounds, options.capNs / 1000 / Ms, options.maxFrozen);
     for (const Case &c : cases) {
         if (options.wants(c.name))
             std::printf("  %-6s %s\n", c.name, c.what);
     }
-    std::printf("%-6s | %19s | %19s | %19s | %s\n", "case", "F1->V server ms", "F1->V seen ms",
-                "ping round trip ms", "n");
-    std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median", "max",
-                "median", "max");
-    std::fflush(stdout);
+    if (anyCase) {
+        std::printf("%-6s | %19s | %19s | %19s | %s\n", "case", "F1->V server ms", "F1->V seen ms",
+                    "ping round trip ms", "n");
+        std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median", "max",
+                    "median", "max");
+        std::fflush(stdout);
+    }
     for (const Case &c : cases) {
         if (options.wants(c.name))
             bench.runCase(c);
@@ -1217,9 +1263,9 @@ int main(int argc, char **argv)
     if (options.wants("capture")) {
         std::printf("\n");
         bench.runCaptures(textOwner);
+        if (memory)
+            printMemory("after the small captures", tessel.processId());
     }
-    if (memory)
-        printMemory("after the small captures", tessel.processId());
     textOwner.stop();
     if (options.wants("full")) {
         std::printf("\n");
