@@ -23,7 +23,6 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <memory>
 #include <vector>
 
 #include <X11/Xatom.h>
