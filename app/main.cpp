@@ -1,3 +1,4 @@
+#include "app/singleinstance.h"
 #include "capture/captureworker.h"
 #include "hotkeys/nativeeventfilter.h"
 #include "platform/platform.h"
@@ -6,6 +7,8 @@
 #include <QApplication>
 #include <QClipboard>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
     if (!platform::prepareStart())
@@ -13,15 +16,34 @@ int main(int argc, char **argv)
     if (argc == 3 && qstrcmp(argv[1], CaptureClient::WorkerArgument) == 0)
         return runCaptureWorker(argc, argv, QString::fromLocal8Bit(argv[2]));
     QApplication app(argc, argv);
+    SingleInstance instance(platform::sessionKey());
+    switch (instance.start()) {
+    case SingleInstance::Role::First:
+        break;
+    case SingleInstance::Role::Handed:
+        return 0;
+    case SingleInstance::Role::Unanswered:
+        std::fprintf(stderr, "tessel: another Tessel runs in this session but does not "
+                             "answer; not starting a second one.\n");
+        return 1;
+    }
     platform::setupApplication(app);
     NativeEventFilter filter;
     app.installNativeEventFilter(&filter);
     TesselGui window;
     window.show();
+    QObject::connect(&instance, &SingleInstance::startedAgain, &window,
+                     [&window] { platform::bringToFront(window); });
     QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
                      &TesselGui::clipboardDataChanged);
     // WPARAM is no registered meta type: this connection can only be a direct call.
     QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
     window.startCaptureWorker();
+    // Ended from outside, the program ends as when its window is closed: keys released and
+    // the keyboard mapping given back.
+    platform::onEndRequest([&window] {
+        window.close();
+        QCoreApplication::quit();
+    });
     return app.exec();
 }

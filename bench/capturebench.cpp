@@ -81,13 +81,9 @@ struct Sample {
     double capture = 0; // clipboardDataChanged as a whole
     double repaint = 0; // table->viewport()->repaint()
     double tooltip = 0; // the QHelpEvent(ToolTip) to the content cell
-    double clone = 0;   // cloneMimeData: every format read once
-    double image = 0;   // one more imageData() read, as the preview does
-    double text = 0;    // one more QClipboard::text(), as the cell does
     bool tipShown = false;
     int tipChars = 0;
-    QStringList formats;  // as the clipboard listed them
-    qint64 clipBytes = 0; // what the stored clip holds, an image counted as its pixels
+    QStringList formats; // as the clipboard listed them
 };
 
 template <typename F> double timeMs(F &&work)
@@ -247,7 +243,7 @@ private:
             std::fprintf(stderr, "%s: nothing was captured\n", c.name);
             return false;
         }
-        measureParts(sample);
+        recordFormats(sample);
         return true;
     }
 
@@ -296,7 +292,7 @@ private:
         if (!firstSlotFilled())
             return;
         expecting->capture = ms;
-        measureParts(*expecting);
+        recordFormats(*expecting);
         expecting = nullptr;
     }
 
@@ -312,7 +308,7 @@ private:
     }
 
     // The formats the change offered.
-    static void measureParts(Sample &sample)
+    static void recordFormats(Sample &sample)
     {
         const QMimeData *source = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
         if (source)
@@ -411,24 +407,8 @@ void printReport(const char *mode,
         const int count = formats.size();
         if (count > 20)
             formats = formats.mid(0, 3) << QStringLiteral("...");
-        std::printf("%-16s %d, clip holds %.1f MiB: %s\n", entry.first->name, count,
-                    double(entry.second.back().clipBytes) / (1 << 20),
+        std::printf("%-16s %d: %s\n", entry.first->name, count,
                     qPrintable(formats.join(QStringLiteral(", "))));
-    }
-    std::printf("\nwhere a capture goes (medians, ms): clone = cloneMimeData, which reads every "
-                "format once;\n2nd image = imageData() again for the preview; 2nd text = "
-                "QClipboard::text() after the clone;\nrest = capture - clone - 2nd image - 2nd "
-                "text (format list, description, items, icons)\n");
-    std::printf("%-16s | %10s | %10s | %10s | %10s | %10s\n", "case", "capture", "clone",
-                "2nd image", "2nd text", "rest");
-    for (const auto &entry : all) {
-        const std::vector<Sample> &s = entry.second;
-        const double capture = benchdata::median(column(s, &Sample::capture));
-        const double clone = benchdata::median(column(s, &Sample::clone));
-        const double image = benchdata::median(column(s, &Sample::image));
-        const double text = benchdata::median(column(s, &Sample::text));
-        std::printf("%-16s | %10.2f | %10.2f | %10.2f | %10.2f | %10.2f\n", entry.first->name,
-                    capture, clone, image, text, capture - clone - image - text);
     }
     std::fflush(stdout);
 }

@@ -5,6 +5,7 @@
 // server's own timestamps of both presses. See README.md.
 
 #include "benchdata.h"
+#include "benchx11.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -23,7 +24,6 @@
 #include <memory>
 #include <vector>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
@@ -123,55 +123,6 @@ private:
     Display *display;
     int opcode = 0;
 };
-
-QByteArray propertyBytes(Display *display, Window window, Atom property)
-{
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    QByteArray bytes;
-    if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
-                           &format, &count, &after, &data) == Success &&
-        data) {
-        if (format == 8)
-            bytes = QByteArray(reinterpret_cast<const char *>(data), int(count));
-        else if (format == 32 && count > 0)
-            bytes = QByteArray::number(qulonglong(*reinterpret_cast<unsigned long *>(data)));
-        XFree(data);
-    }
-    return bytes;
-}
-
-bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
-{
-    if (propertyBytes(display, window, XA_WM_NAME) == name)
-        return true;
-    Window root = 0;
-    Window parent = 0;
-    Window *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count))
-        return false;
-    bool found = false;
-    for (unsigned int i = 0; i < count && !found; ++i)
-        found = hasWindowNamed(display, children[i], name);
-    if (children)
-        XFree(children);
-    return found;
-}
-
-QByteArray windowManagerName(Display *display)
-{
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    const QByteArray id = propertyBytes(display, DefaultRootWindow(display), check);
-    if (id.isEmpty())
-        return "none";
-    const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
-                                          XInternAtom(display, "_NET_WM_NAME", False));
-    return name.isEmpty() ? QByteArray("unnamed") : name;
-}
 
 // Reads the receiver's lines until one starts with prefix; false at the deadline.
 bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
@@ -335,7 +286,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::printf("display %s, window manager: %s\n", DisplayString(display),
-                windowManagerName(display).constData());
+                benchx11::windowManagerName(display).constData());
 
     QTemporaryDir dir;
     const QString textFile = dir.filePath(QStringLiteral("text"));
@@ -384,7 +335,8 @@ int main(int argc, char **argv)
 
     const long long startDeadline = nowNs() + (long long)StartTimeoutMs * 1000000;
     bool tesselUp = tessel.waitForStarted();
-    while (tesselUp && !hasWindowNamed(display, DefaultRootWindow(display), TesselTitle)) {
+    while (tesselUp &&
+           !benchx11::hasWindowNamed(display, DefaultRootWindow(display), TesselTitle)) {
         if (nowNs() > startDeadline || tessel.state() != QProcess::Running) {
             tesselUp = false;
             break;

@@ -106,7 +106,10 @@ void CaptureClient::askToRead(quint64 change)
 
 void CaptureClient::clipboardChanged()
 {
-    if (reading && !supersede.isActive())
+    // A worker on its way reads what the clipboard holds once it is there.
+    if (!socket)
+        readOnConnect = true;
+    else if (reading && !supersede.isActive())
         supersede.start();
 }
 
@@ -115,7 +118,18 @@ void CaptureClient::replaceWorker()
     if (!reading || worker.state() != QProcess::Running)
         return;
     readOnConnect = true;
+    replacing = true;
     // Its finished signal starts the next one.
+    worker.kill();
+}
+
+void CaptureClient::pasting()
+{
+    // What the worker is reading, our paste supersedes; and on Windows a reader keeps the
+    // clipboard open while it waits for the owner, so that nobody could set it.
+    if (!reading || worker.state() != QProcess::Running)
+        return;
+    replacing = true;
     worker.kill();
 }
 
@@ -182,8 +196,8 @@ void CaptureClient::workerGone()
     frames = captureprotocol::FrameReader();
     finishedReading();
     // A worker replaced on purpose did not fail.
-    const bool replaced = readOnConnect;
-    quickDeaths = !replaced && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
+    quickDeaths = !replacing && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
+    replacing = false;
     if (quickDeaths >= MaxQuickDeaths) {
         std::fprintf(stderr, "tessel: the capture worker keeps failing; capturing in the "
                              "window's process from now on.\n");

@@ -29,8 +29,11 @@ public:
     // Whether a worker reads the clipboard now, or one is on its way.
     bool isActive() const { return active; }
     // This process saw the clipboard change. A worker still waiting for an older change's
-    // owner is replaced, and the new one reads the newest change at once.
+    // owner is replaced, and the new one reads the newest change at once; so does a worker
+    // that is still starting.
     void clipboardChanged();
+    // This process is about to put a clip on the clipboard.
+    void pasting();
 
     static const char WorkerArgument[];
 
@@ -57,5 +60,6 @@ private:
     QTimer supersede;
     bool reading = false;
     bool readOnConnect = false;
+    bool replacing = false;
     bool active = false;
 };

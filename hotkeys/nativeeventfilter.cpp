@@ -8,9 +8,12 @@ NativeEventFilter::~NativeEventFilter() = default;
 
 bool NativeEventFilter::nativeEventFilter(const QByteArray &eventType, void *message, long *)
 {
-    const WPARAM code = platform::hotKeyPressed(eventType, message);
-    if (slotOfKey(code) < 0)
+    const platform::HotKeyPress press = platform::hotKeyPressed(eventType, message);
+    if (slotOfKey(press.code) < 0)
         return false;
-    emit hotKeySignal(code);
+    // A late press is still our key: letting it through would hand it to whatever window
+    // has the focus now.
+    if (!press.late)
+        emit hotKeySignal(press.code);
     return true;
 }

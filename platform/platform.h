@@ -8,16 +8,23 @@
 #include <qwindowdefs.h>
 
 #include <cstdint>
+#include <functional>
 
 class QApplication;
 class QByteArray;
 class QPixmap;
+class QString;
+class QWidget;
 
 // The key code a hotkey press carries to the window. Declared as Windows declares its own
 // WPARAM, so both declarations name the same type where <windows.h> is seen too.
 typedef std::uintptr_t WPARAM;
 
 namespace platform {
+
+// A press that reaches the program later than this after the user made it is not pasted:
+// by then the focus may well be in another window than the one the user meant.
+constexpr int LatePressMs = 500;
 
 // Called before the application object exists. Picks the windowing system the backend
 // serves and checks that it can be reached; on failure prints one line to stderr and
@@ -27,6 +34,23 @@ bool prepareStart();
 // Called once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
 
+// Names this user and desktop session: one Tessel runs per session, and a second start
+// finds the first under this name.
+QString sessionKey();
+
+// Brings the window to the front with the keyboard focus, un-minimised: what the user who
+// started Tessel a second time expects to see.
+void bringToFront(QWidget &window);
+
+// Called by a second start just before it hands over to the first: lets the first take
+// the front, which some systems refuse to a program the user is not working with.
+void yieldFront();
+
+// Calls endRequested from the event loop whenever the system asks the program to end
+// (where there are such signals: SIGTERM, SIGINT, SIGHUP), so that it can end as closing
+// the window does, giving back what it took. Call once the application object exists.
+void onEndRequest(std::function<void()> endRequested);
+
 // Opens the program's own resources (its icons). False when they cannot be had.
 bool openResources();
 
@@ -35,15 +59,23 @@ QPixmap deleteIcon();
 
 // Takes the function key with virtual-key code keyCode (F1 = 112 to F10 = 121) for the
 // window, system-wide, without modifiers. False when it cannot be had (another program
-// holds it); each later press of it is reported by hotKeyPressed.
+// holds it); each later press of it is reported by hotKeyPressed. The backend keeps the key
+// through keyboard mapping changes until it is released, and says once on stderr when it
+// loses it there.
 bool registerHotKey(WId window, int keyCode);
 
 // Releases what registerHotKey took. Releasing a key that is not held is harmless.
 void unregisterHotKey(WId window, int keyCode);
 
-// The key code of a registered key that this native event reports pressed, or 0 when the
-// event is anything else.
-WPARAM hotKeyPressed(const QByteArray &eventType, void *message);
+// What a native event means to the hotkeys.
+struct HotKeyPress {
+    WPARAM code = 0;   // the key code of the registered key pressed; 0: not a press of ours
+    bool late = false; // made more than LatePressMs ago: ours to swallow, not to paste
+};
+
+// Reads every native event the application receives. Besides reporting presses, the
+// backend follows keyboard mapping changes here, so it must see them all.
+HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 
 // Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
 void paste();

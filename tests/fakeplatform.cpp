@@ -5,10 +5,12 @@
 #include <QGuiApplication>
 #include <QColor>
 #include <QPixmap>
+#include <QString>
 
 namespace fakeplatform {
 
 const char KeyPressEvent[] = "tessel_fake_key_press";
+const char LateKeyPressEvent[] = "tessel_fake_late_key_press";
 
 State &state()
 {
@@ -33,6 +35,17 @@ bool prepareStart()
 }
 
 void setupApplication(QApplication &) {}
+
+QString sessionKey()
+{
+    return QStringLiteral("test");
+}
+
+void bringToFront(QWidget &) {}
+
+void yieldFront() {}
+
+void onEndRequest(std::function<void()>) {}
 
 bool openResources()
 {
@@ -62,9 +75,12 @@ void unregisterHotKey(WId, int keyCode)
     state().registered.removeOne(keyCode);
 }
 
-WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
+HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
 {
-    return eventType == fakeplatform::KeyPressEvent ? *static_cast<const WPARAM *>(message) : 0;
+    const bool late = eventType == fakeplatform::LateKeyPressEvent;
+    if (eventType != fakeplatform::KeyPressEvent && !late)
+        return {};
+    return {*static_cast<const WPARAM *>(message), late};
 }
 
 void paste()

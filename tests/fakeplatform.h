@@ -9,8 +9,10 @@
 // test decide what the system answers.
 namespace fakeplatform {
 
-// The native event type under which a test reports a key press; the message is a WPARAM.
+// The native event types under which a test reports a key press, made just now or longer
+// ago than platform::LatePressMs; the message is a WPARAM.
 extern const char KeyPressEvent[];
+extern const char LateKeyPressEvent[];
 
 struct State {
     bool noResources = false;

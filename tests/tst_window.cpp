@@ -86,6 +86,7 @@ private slots:
     void registrationWarnsPerFailedKey_data();
     void registrationWarnsPerFailedKey();
     void closeReleasesEveryKey();
+    void latePressIsSwallowedWithoutPasting();
 
 private:
     void show();
@@ -553,6 +554,21 @@ void WindowTest::closeReleasesEveryKey()
     QVERIFY(event.isAccepted());
     QCOMPARE(fakeplatform::state().unregistered, AllCodes);
     QVERIFY(fakeplatform::state().registered.isEmpty());
+}
+
+void WindowTest::latePressIsSwallowedWithoutPasting()
+{
+    copy("clip");
+    QSignalSpy changes(QGuiApplication::clipboard(), &QClipboard::dataChanged);
+    WPARAM code = 112;
+    // Still our key: passed on, it would reach whatever window has the focus by now.
+    QVERIFY(filter->nativeEventFilter(fakeplatform::LateKeyPressEvent, &code, nullptr));
+    QCOMPARE(fakeplatform::state().pastes, 0);
+    QCOMPARE(changes.size(), 0);
+    // The next press made in time pastes as ever.
+    QVERIFY(press(code));
+    QCOMPARE(fakeplatform::state().pastes, 1);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("clip"));
 }
 
 QTEST_MAIN(WindowTest)

@@ -8,12 +8,6 @@
 #include <QTableWidget>
 
 namespace {
-const int PreviewHeight = 128;
-// Scaling only to the height would turn a 20000x1 image into a 2560000x128 pixmap (1.3 GB
-// and seconds of work); the cell draws its icon within 128 by 128 anyway.
-const int MaxPreviewWidth = 8 * PreviewHeight;
-
-const QString ImageFormat = QStringLiteral("application/x-qt-image");
 // More than the cell and the tooltip ever show, so that they still mark a cut text.
 const int ShownTextChars = 4096;
 } // namespace
@@ -56,17 +50,15 @@ void TesselGui::showSlot(int slot)
 
     // The cell and its tooltip show a bounded head anyway; the whole text stays in the clip.
     const QString text = clip->textHead(ShownTextChars);
-    const QImage preview = text.isEmpty() && formats.contains(ImageFormat)
-                               ? clip->preview(PreviewHeight, MaxPreviewWidth)
-                               : QImage();
+    const QImage preview = text.isEmpty() ? clip->preview() : QImage();
     QTableWidgetItem *content;
     if (!text.isEmpty()) {
         content = new QTableWidgetItem(text);
     } else if (preview.isNull()) {
         content = new QTableWidgetItem(description);
     } else {
-        table->setIconSize(QSize(PreviewHeight, PreviewHeight));
-        table->setRowHeight(slot, PreviewHeight);
+        table->setIconSize(QSize(Clip::PreviewHeight, Clip::PreviewHeight));
+        table->setRowHeight(slot, Clip::PreviewHeight);
         content = new QTableWidgetItem(QIcon(QPixmap::fromImage(preview)), description);
     }
     content->setData(Qt::ToolTipRole, text);

@@ -8,7 +8,6 @@
 #include <QTextDecoder>
 
 namespace {
-const QString ImageFormat = QStringLiteral("application/x-qt-image");
 // Below this a format is kept as it came: compressing it would save little.
 const int CompressFrom = 64 * 1024;
 // zlib's fastest level: big clips are mostly text, images and office formats, which it
@@ -19,10 +18,14 @@ const int CompressionLevel = 1;
 const int MaxImageSide = 16384;
 const qint64 MaxImagePixels = 128LL * 1000 * 1000;
 
+// The image handler's name for a mime type: image/x-portable-pixmap, and also image/ppm, as Qt
+// names an image format on X11 ("image/" and the handler's name).
 QByteArray imageFormatFor(const QString &mimeType)
 {
     const QList<QByteArray> formats = QImageWriter::imageFormatsForMimeType(mimeType.toLatin1());
-    return formats.isEmpty() ? QByteArray() : formats.first();
+    if (!formats.isEmpty())
+        return formats.first();
+    return mimeType.startsWith(QLatin1String("image/")) ? mimeType.mid(6).toLatin1() : QByteArray();
 }
 } // namespace
 
@@ -94,16 +97,23 @@ QImage Clip::decodeImage() const
     return QImage::fromData(imageBytes, imageFormatFor(imageEncoding).constData());
 }
 
-QImage Clip::preview(int height, int maxWidth) const
+void Clip::makePreview()
 {
     if (!imageCanBeDecoded())
-        return QImage();
-    QBuffer buffer(const_cast<QByteArray *>(&imageBytes));
+        return;
+    QBuffer buffer(&imageBytes);
     QImageReader reader(&buffer, imageFormatFor(imageEncoding));
-    const QSize size = reader.size().scaled(maxWidth, height, Qt::KeepAspectRatio);
-    // Readers that can (JPEG) decode straight to the small size; the others scale after.
-    reader.setScaledSize(size.expandedTo(QSize(1, 1)));
-    return reader.read();
+    const QSize size = reader.size()
+                           .scaled(MaxPreviewWidth, PreviewHeight, Qt::KeepAspectRatio)
+                           .expandedTo({1, 1});
+    // Readers that can (JPEG) decode straight to the small size; for the others a fast scale
+    // after the decode costs a fraction of the smooth one the reader would do.
+    if (reader.supportsOption(QImageIOHandler::ScaledSize)) {
+        reader.setScaledSize(size);
+        thumbnail = reader.read();
+    } else {
+        thumbnail = reader.read().scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    }
 }
 
 QString Clip::textHead(int maxChars) const
@@ -123,6 +133,7 @@ Clip *Clip::copy() const
     other->stored = stored;
     other->imageEncoding = imageEncoding;
     other->imageBytes = imageBytes;
+    other->thumbnail = thumbnail;
     return other;
 }
 
@@ -144,10 +155,15 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
         return QVariant();
     if (!entry->fromImage)
         return entry->compressed ? qUncompress(entry->bytes) : entry->bytes;
+    // Qt's byte form of an image value is PNG: a stored PNG goes out as it is, not decoded
+    // and encoded again while the receiver waits.
+    if (format == Clip::ImageFormat && type == QVariant::ByteArray &&
+        imageEncoding == QLatin1String("image/png") && imageCanBeDecoded())
+        return imageBytes;
     const QImage image = decodeImage();
     if (image.isNull())
         return QVariant();
-    if (format == ImageFormat || type == QVariant::Image)
+    if (format == Clip::ImageFormat || type == QVariant::Image)
         return image;
     QByteArray encoded;
     QBuffer buffer(&encoded);
@@ -160,7 +176,7 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
 // it over without the window's process doing the work again.
 QDataStream &operator<<(QDataStream &out, const Clip &clip)
 {
-    out << clip.imageEncoding << clip.imageBytes << quint32(clip.stored.size());
+    out << clip.imageEncoding << clip.imageBytes << clip.thumbnail << quint32(clip.stored.size());
     for (const Clip::Format &entry : clip.stored)
         out << entry.name << entry.bytes << entry.compressed << entry.fromImage;
     return out;
@@ -169,7 +185,7 @@ QDataStream &operator<<(QDataStream &out, const Clip &clip)
 QDataStream &operator>>(QDataStream &in, Clip &clip)
 {
     quint32 count = 0;
-    in >> clip.imageEncoding >> clip.imageBytes >> count;
+    in >> clip.imageEncoding >> clip.imageBytes >> clip.thumbnail >> count;
     clip.stored.clear();
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         Clip::Format entry;

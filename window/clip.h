@@ -15,6 +15,13 @@ class Clip final : public QMimeData {
     Q_OBJECT
 
 public:
+    // The format under which Qt offers an image value.
+    inline static const QString ImageFormat = QStringLiteral("application/x-qt-image");
+    // The preview of an image is this high, and at most this wide: scaled only to the height,
+    // a 16000x1 image would make a 2048000x128 pixmap, and the cell shows 128 by 128 anyway.
+    static constexpr int PreviewHeight = 128;
+    static constexpr int MaxPreviewWidth = 8 * PreviewHeight;
+
     // Keeps format's bytes, compressed when they are large and compress well.
     void addData(const QString &format, const QByteArray &bytes);
     // Makes bytes, in the encoding named by the mime type encoding, the clip's image. They
@@ -28,8 +35,10 @@ public:
     QByteArray encodedImage() const { return imageBytes; }
     // False when the image declares a size too large to decode safely.
     bool imageCanBeDecoded() const;
-    // The image scaled to height, at most maxWidth wide; null when there is none to show.
-    QImage preview(int height, int maxWidth) const;
+    // Decodes the image once, where the clip is read, into its small preview.
+    void makePreview();
+    // The image's preview; null when there is none to show.
+    QImage preview() const { return thumbnail; }
     // At most maxChars characters from the start of the text.
     QString textHead(int maxChars) const;
     // A new clip sharing this one's stored bytes.
@@ -59,4 +68,5 @@ private:
     QVector<Format> stored;
     QString imageEncoding;
     QByteArray imageBytes;
+    QImage thumbnail;
 };

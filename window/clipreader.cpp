@@ -13,7 +13,6 @@
 #include <algorithm>
 
 namespace {
-const QString ImageFormat = QStringLiteral("application/x-qt-image");
 // PNG quality 80 is zlib's level 1: a 4K image is encoded in a fraction of the default's time.
 const int FastPngQuality = 80;
 
@@ -47,8 +46,10 @@ public:
             return QVariant();
         QElapsedTimer timer;
         timer.start();
-        QVariant value = format == ImageFormat ? source.imageData() : QVariant(source.data(format));
-        const bool empty = format == ImageFormat ? value.isNull() : value.toByteArray().isEmpty();
+        QVariant value =
+            format == Clip::ImageFormat ? source.imageData() : QVariant(source.data(format));
+        const bool empty =
+            format == Clip::ImageFormat ? value.isNull() : value.toByteArray().isEmpty();
         if (empty) {
             stalled = timer.elapsed() >= StalledRequestMs;
             return QVariant();
@@ -93,6 +94,12 @@ const QStringList &regeneratedImageTypes()
         QStringList names;
         for (const QByteArray &type : QImageWriter::supportedMimeTypes())
             names << QString::fromLatin1(type);
+        // On X11 Qt also names each format "image/" and its handler's name (image/ppm).
+        for (const QByteArray &format : QImageWriter::supportedImageFormats()) {
+            const QString name = QStringLiteral("image/") + QString::fromLatin1(format.toLower());
+            if (!names.contains(name))
+                names << name;
+        }
         return names;
     }();
     return types;
@@ -129,11 +136,11 @@ QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
             return type;
         }
     }
-    if (!formats.contains(ImageFormat))
+    if (!formats.contains(Clip::ImageFormat))
         return QString();
     // Only an image value (an in-process copy, or a Windows bitmap): kept as a PNG made with
     // the fastest compression.
-    const QImage image = qvariant_cast<QImage>(reader.read(ImageFormat));
+    const QImage image = qvariant_cast<QImage>(reader.read(Clip::ImageFormat));
     if (image.isNull())
         return QString();
     QByteArray png;
@@ -144,7 +151,7 @@ QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
     if (!writer.write(image))
         return QString();
     clip.setImage(QStringLiteral("image/png"), png);
-    return ImageFormat;
+    return Clip::ImageFormat;
 }
 
 } // namespace
@@ -162,12 +169,12 @@ std::unique_ptr<Clip> readClip(const QMimeData *source)
     const QString imageType = readImage(formats, reader, *clip);
     bool any = !imageType.isEmpty();
     for (const QString &format : formats) {
-        if (!imageType.isEmpty() && format == imageType && format != ImageFormat) {
+        if (!imageType.isEmpty() && format == imageType && format != Clip::ImageFormat) {
             clip->addData(format, clip->encodedImage());
         } else if (!imageType.isEmpty() &&
-                   (format == ImageFormat || regeneratedImageTypes().contains(format))) {
+                   (format == Clip::ImageFormat || regeneratedImageTypes().contains(format))) {
             clip->addImageFormat(format);
-        } else if (format != ImageFormat) {
+        } else if (format != Clip::ImageFormat) {
             const QVariant value = reader.read(format);
             if (value.isNull())
                 continue;
@@ -175,5 +182,10 @@ std::unique_ptr<Clip> readClip(const QMimeData *source)
             any = true;
         }
     }
-    return any ? std::move(clip) : nullptr;
+    if (!any)
+        return nullptr;
+    // A text wins over the image in the row: only an image alone is shown.
+    if (formats.contains(Clip::ImageFormat) && !formats.contains(QStringLiteral("text/plain")))
+        clip->makePreview();
+    return clip;
 }

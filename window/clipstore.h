@@ -39,8 +39,6 @@ public:
     // otherwise.
     void capture(const QMimeData *source, Origin origin = Origin::Owner);
 
-    // Whether a change from origin is to be captured; moves the gate past an expected paste.
-    bool acceptsChange(Origin origin);
     // A change that another process reads: ends the wait for our own paste.
     void skipChange();
     bool isCollecting() const { return state != Gate::Paused; }
@@ -62,6 +60,8 @@ signals:
     void slotChanged(int slot);
 
 private:
+    // Whether a change from origin is to be captured; moves the gate past an expected paste.
+    bool acceptsChange(Origin origin);
     int chooseSlot();
 
     std::array<std::unique_ptr<Clip>, MaxClips> clips;

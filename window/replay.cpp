@@ -11,6 +11,7 @@ void TesselGui::getHotKey(WPARAM wParam)
         return;
     // The clipboard change this causes is ours: keep it out of the slots.
     store.ignoreNextChange();
+    capture.pasting();
     QGuiApplication::clipboard()->setMimeData(ClipStore::cloneMimeData(clip),
                                               QClipboard::Clipboard);
     platform::paste();

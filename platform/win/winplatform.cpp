@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QPixmap>
+#include <QString>
+#include <QWidget>
 
 #include <windows.h>
 
@@ -32,6 +34,35 @@ void setupApplication(QApplication &)
     // Windows gives every window the executable's IDI_ICON1 by itself.
 }
 
+QString sessionKey()
+{
+    // Named pipes are seen machine-wide: the session id tells one logon from another.
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return QStringLiteral("%1-%2").arg(qEnvironmentVariable("USERNAME")).arg(session);
+}
+
+void bringToFront(QWidget &window)
+{
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void yieldFront()
+{
+    // The second start is what the user just launched, so it may give the foreground away;
+    // without this Windows only flashes the first one's taskbar button.
+    AllowSetForegroundWindow(ASFW_ANY);
+}
+
+void onEndRequest(std::function<void()>)
+{
+    // Windows frees a program's hotkeys when it ends, and no keyboard mapping is borrowed
+    // here: an ending from outside leaves nothing behind.
+}
+
 bool openResources()
 {
     module = GetModuleHandleW(nullptr);
@@ -55,12 +86,16 @@ void unregisterHotKey(WId window, int keyCode)
     UnregisterHotKey(reinterpret_cast<HWND>(window), keyCode);
 }
 
-WPARAM hotKeyPressed(const QByteArray &eventType, void *message)
+HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
 {
     if (qstrcmp(eventType.constData(), "windows_generic_MSG") != 0)
-        return 0;
+        return {};
     const MSG *msg = static_cast<const MSG *>(message);
-    return msg->message == WM_HOTKEY ? msg->wParam : 0;
+    if (msg->message != WM_HOTKEY)
+        return {};
+    // Both are milliseconds since boot in a DWORD that wraps around after 49.7 days.
+    const LONG age = LONG(GetTickCount() - msg->time);
+    return {msg->wParam, age > LatePressMs};
 }
 
 void paste()

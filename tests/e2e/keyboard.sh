@@ -1,7 +1,7 @@
 #!/bin/bash
 # Replay whatever the keyboard state: with NumLock, CapsLock or both on, and with a layout
 # that has no Latin v (Russian alone), where Tessel lends a spare keycode to v for the paste
-# and gives it back afterwards, also when it exits at once.
+# and gives it back afterwards, also when it exits at once, by a close or by a signal.
 . "$(dirname "$0")/lib.sh"
 
 start_x
@@ -53,5 +53,33 @@ close_at_once() {
     [ "$EXIT_STATUS" -eq 0 ] && has_no_v && keymap_as_before
 }
 check "closing Tessel right after a replay leaves no v behind" close_at_once
+
+# Ended by a signal instead, Tessel gives the key back as on a close and exits with status
+# 0. Started from a script, SIGINT would come ignored, and stay so.
+ended_by() {
+    local signal=$1 attempt
+    start_tessel env --default-signal=INT || return 1
+    activate "$FOCUS_WIN" && copy_text alpha || return 1
+    # The keycode stays lent for a second after a paste: the signal must come meanwhile.
+    # A machine too slow for that gets another paste.
+    for attempt in 1 2 3 4 5; do
+        clear_focus && hold_key F1 && wait_focus_text alpha || return 1
+        [ -n "$(v_keycodes)" ] && break
+        log "  paste $attempt: the lent keycode was given back before the signal"
+    done
+    kill -"$signal" "$TESSEL_PID"
+    wait_exit "$TESSEL_PID" || return 1
+    log "  exit status $EXIT_STATUS, keycodes for v after SIG$signal: '$(v_keycodes)'"
+    [ "$EXIT_STATUS" -eq 0 ] && has_no_v && keymap_as_before
+}
+for signal in TERM INT HUP; do
+    check "SIG$signal right after a replay: status 0, no v left behind" ended_by "$signal"
+done
+# A key grab dies with its client anyway; this is that nothing of Tessel stayed behind.
+f1_free() {
+    start_bg grabkey "${GRABKEY:?path of the grabkey binary}" F1
+    wait_until grep -q grabbed "$WORK/grabkey.log"
+}
+check "after that another program can take F1" f1_free
 
 finish

@@ -196,9 +196,10 @@ activate() {
     wait_until focused_window_is "$1"
 }
 
-# Starts tessel and waits for its window; TESSEL_PID and TESSEL_WIN are set.
+# Starts tessel and waits for its window; TESSEL_PID and TESSEL_WIN are set. Arguments are
+# a command that runs it (env with its options, say); it must exec tessel in its place.
 start_tessel() {
-    start_bg tessel "$TESSEL"
+    start_bg tessel "$@" "$TESSEL"
     TESSEL_PID=$BG_PID
     wait_window "$TESSEL_TITLE" || {
         log "the Tessel window did not appear"

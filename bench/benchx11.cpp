@@ -1,0 +1,77 @@
+#include "benchx11.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+namespace benchx11 {
+
+QByteArray propertyBytes(Display *display, Window window, Atom property)
+{
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char *data = nullptr;
+    QByteArray bytes;
+    if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
+                           &format, &count, &after, &data) == Success &&
+        data) {
+        if (format == 8)
+            bytes = QByteArray(reinterpret_cast<const char *>(data), int(count));
+        else if (format == 32 && count > 0)
+            bytes = QByteArray::number(qulonglong(*reinterpret_cast<unsigned long *>(data)));
+        XFree(data);
+    }
+    return bytes;
+}
+
+namespace {
+
+int ignoreError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+bool hasWindowNamedBelow(Display *display, Window window, const QByteArray &name)
+{
+    if (propertyBytes(display, window, XA_WM_NAME) == name)
+        return true;
+    Window root = 0;
+    Window parent = 0;
+    Window *children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count))
+        return false;
+    bool found = false;
+    for (unsigned int i = 0; i < count && !found; ++i)
+        found = hasWindowNamedBelow(display, children[i], name);
+    if (children)
+        XFree(children);
+    return found;
+}
+
+} // namespace
+
+bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
+{
+    // Windows come and go during the walk (a program that starts or quits): a window that
+    // vanished is simply not the one sought, not an error that ends the bench.
+    const auto previous = XSetErrorHandler(ignoreError);
+    const bool found = hasWindowNamedBelow(display, window, name);
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return found;
+}
+
+QByteArray windowManagerName(Display *display)
+{
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    const QByteArray id = propertyBytes(display, DefaultRootWindow(display), check);
+    if (id.isEmpty())
+        return "none";
+    const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
+                                          XInternAtom(display, "_NET_WM_NAME", False));
+    return name.isEmpty() ? QByteArray("unnamed") : name;
+}
+
+} // namespace benchx11

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QByteArray>
+
+// Xlib's types as Xlib declares them: its header defines macros (Bool, Status) that break Qt
+// headers included after it.
+typedef struct _XDisplay Display;
+typedef unsigned long XID;
+typedef XID Window;
+typedef unsigned long Atom;
+
+// Window lookups the benches that drive the real program share.
+namespace benchx11 {
+
+// A window property as bytes: the text of an 8-bit one, the first value of a 32-bit one.
+QByteArray propertyBytes(Display *display, Window window, Atom property);
+
+// Whether window or one of its descendants is titled name.
+bool hasWindowNamed(Display *display, Window window, const QByteArray &name);
+
+// The running window manager's name, "none" without one.
+QByteArray windowManagerName(Display *display);
+
+} // namespace benchx11
