@@ -934,6 +934,12 @@ public:
                                e.ns >= reading.ns && e.ns <= measured.startNs;
                     });
                 duringTransfer += ended ? 0 : 1;
+                if (options.verbose) {
+                    for (const OwnerEvent &e : owner.events)
+                        std::printf("    %s %s %s at %+.1f ms from the measure\n", e.kind.data(),
+                                    e.target.data(), e.requestor.data(),
+                                    toMs(e.ns - measured.startNs));
+                }
             }
         }
         std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s | %2d", c.name, pressServer.median().data(),

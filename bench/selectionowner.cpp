@@ -174,6 +174,8 @@ void SelectionOwner::handleEvent(const XEvent &event)
         // Obsolete requestors name no property: the target's name is used.
         request.property = selection.property != None ? selection.property : selection.target;
         request.time = selection.time;
+        // A requestor that is gone may have left its id to a new window of a new client.
+        goneWindows.erase(request.requestor);
         const QByteArray target = atomName(request.target);
         say("request %s %lld 0x%lx\n", target.constData(), nowNs(), request.requestor);
         if (target == "TARGETS" || target == "TIMESTAMP")
