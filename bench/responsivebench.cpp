@@ -6,6 +6,7 @@
 // See README.md.
 
 #include "benchdata.h"
+#include "benchx11.h"
 #include "selectionowner.h"
 
 #include <QByteArray>
@@ -111,25 +112,7 @@ private:
     double capMs;
 };
 
-QByteArray propertyBytes(Display *display, Window window, Atom property)
-{
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    QByteArray bytes;
-    if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
-                           &format, &count, &after, &data) == Success &&
-        data) {
-        if (format == 8)
-            bytes = QByteArray(reinterpret_cast<const char *>(data), int(count));
-        else if (format == 32 && count > 0)
-            bytes = QByteArray::number(qulonglong(*reinterpret_cast<unsigned long *>(data)));
-        XFree(data);
-    }
-    return bytes;
-}
+using benchx11::propertyBytes;
 
 int ignoreError(Display *, XErrorEvent *)
 {
