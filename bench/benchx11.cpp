@@ -32,19 +32,19 @@ int ignoreError(Display *, XErrorEvent *)
     return 0;
 }
 
-bool hasWindowNamedBelow(Display *display, Window window, const QByteArray &name)
+Window windowNamedBelow(Display *display, Window window, const QByteArray &name)
 {
     if (propertyBytes(display, window, XA_WM_NAME) == name)
-        return true;
+        return window;
     Window root = 0;
     Window parent = 0;
     Window *children = nullptr;
     unsigned int count = 0;
     if (!XQueryTree(display, window, &root, &parent, &children, &count))
-        return false;
-    bool found = false;
-    for (unsigned int i = 0; i < count && !found; ++i)
-        found = hasWindowNamedBelow(display, children[i], name);
+        return None;
+    Window found = None;
+    for (unsigned int i = 0; i < count && found == None; ++i)
+        found = windowNamedBelow(display, children[i], name);
     if (children)
         XFree(children);
     return found;
@@ -52,15 +52,20 @@ bool hasWindowNamedBelow(Display *display, Window window, const QByteArray &name
 
 } // namespace
 
-bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
+Window findWindowNamed(Display *display, Window window, const QByteArray &name)
 {
     // Windows come and go during the walk (a program that starts or quits): a window that
     // vanished is simply not the one sought, not an error that ends the bench.
     const auto previous = XSetErrorHandler(ignoreError);
-    const bool found = hasWindowNamedBelow(display, window, name);
+    const Window found = windowNamedBelow(display, window, name);
     XSync(display, False);
     XSetErrorHandler(previous);
     return found;
+}
+
+bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
+{
+    return findWindowNamed(display, window, name) != None;
 }
 
 QByteArray windowManagerName(Display *display)

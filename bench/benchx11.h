@@ -15,6 +15,10 @@ namespace benchx11 {
 // A window property as bytes: the text of an 8-bit one, the first value of a 32-bit one.
 QByteArray propertyBytes(Display *display, Window window, Atom property);
 
+// Window or the first of its descendants titled name (the client window inside a window
+// manager's frame), or 0.
+Window findWindowNamed(Display *display, Window window, const QByteArray &name);
+
 // Whether window or one of its descendants is titled name.
 bool hasWindowNamed(Display *display, Window window, const QByteArray &name);
 

@@ -112,40 +112,13 @@ private:
     double capMs;
 };
 
+using benchx11::findWindowNamed;
 using benchx11::propertyBytes;
+using benchx11::windowManagerName;
 
 int ignoreError(Display *, XErrorEvent *)
 {
     return 0;
-}
-
-Window searchWindowNamed(Display *display, Window window, const QByteArray &name)
-{
-    if (propertyBytes(display, window, XA_WM_NAME) == name)
-        return window;
-    Window root = 0;
-    Window parent = 0;
-    Window *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count))
-        return None;
-    Window found = None;
-    for (unsigned int i = 0; i < count && found == None; ++i)
-        found = searchWindowNamed(display, children[i], name);
-    if (children)
-        XFree(children);
-    return found;
-}
-
-// The client window titled name (a window manager puts a frame around it), or None.
-Window findWindowNamed(Display *display, Window window, const QByteArray &name)
-{
-    // Windows come and go while the tree is walked.
-    const auto previous = XSetErrorHandler(ignoreError);
-    const Window found = searchWindowNamed(display, window, name);
-    XSync(display, False);
-    XSetErrorHandler(previous);
-    return found;
 }
 
 bool isViewable(Display *display, Window window)
@@ -156,17 +129,6 @@ bool isViewable(Display *display, Window window)
         XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
     XSetErrorHandler(previous);
     return viewable;
-}
-
-QByteArray windowManagerName(Display *display)
-{
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    const QByteArray id = propertyBytes(display, DefaultRootWindow(display), check);
-    if (id.isEmpty())
-        return "none";
-    const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
-                                          XInternAtom(display, "_NET_WM_NAME", False));
-    return name.isEmpty() ? QByteArray("unnamed") : name;
 }
 
 // The bench's display connection: XTest presses, raw key events with the server's times,
