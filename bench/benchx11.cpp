@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 
 namespace benchx11 {
 
@@ -66,6 +67,27 @@ Window findWindowNamed(Display *display, Window window, const QByteArray &name)
 bool hasWindowNamed(Display *display, Window window, const QByteArray &name)
 {
     return findWindowNamed(display, window, name) != None;
+}
+
+bool selectRawKeyPresses(Display *display, int &opcode)
+{
+    int event = 0;
+    int error = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error))
+        return false;
+    int major = 2;
+    int minor = 2;
+    if (XIQueryVersion(display, &major, &minor) != Success)
+        return false;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XIEventMask mask;
+    mask.deviceid = XIAllMasterDevices;
+    mask.mask_len = sizeof bits;
+    mask.mask = bits;
+    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    XSync(display, False);
+    return true;
 }
 
 QByteArray windowManagerName(Display *display)

@@ -22,6 +22,11 @@ Window findWindowNamed(Display *display, Window window, const QByteArray &name);
 // Whether window or one of its descendants is titled name.
 bool hasWindowNamed(Display *display, Window window, const QByteArray &name);
 
+// Asks for raw key presses of the master keyboard on the root window, which the server
+// reports with its own timestamp whoever holds a grab. Sets opcode to XInput's; false when
+// the server has no XInput 2.2.
+bool selectRawKeyPresses(Display *display, int &opcode);
+
 // The running window manager's name, "none" without one.
 QByteArray windowManagerName(Display *display);
 

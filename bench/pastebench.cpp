@@ -62,26 +62,7 @@ class RawKeys {
 public:
     explicit RawKeys(Display *display) : display(display) {}
 
-    bool select()
-    {
-        int event = 0;
-        int error = 0;
-        if (!XQueryExtension(display, "XInputExtension", &opcode, &event, &error))
-            return false;
-        int major = 2;
-        int minor = 2;
-        if (XIQueryVersion(display, &major, &minor) != Success)
-            return false;
-        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-        XISetMask(bits, XI_RawKeyPress);
-        XIEventMask mask;
-        mask.deviceid = XIAllMasterDevices;
-        mask.mask_len = sizeof bits;
-        mask.mask = bits;
-        XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-        XSync(display, False);
-        return true;
-    }
+    bool select() { return benchx11::selectRawKeyPresses(display, opcode); }
 
     bool next(RawPress &press, long long deadlineNs)
     {

@@ -154,23 +154,7 @@ public:
         XSelectInput(display, own, PropertyChangeMask);
         // Qt sends its ping replies to the root window with these masks.
         XSelectInput(display, root, StructureNotifyMask | SubstructureNotifyMask);
-        int event = 0;
-        int error = 0;
-        if (!XQueryExtension(display, "XInputExtension", &xiOpcode, &event, &error))
-            return false;
-        int major = 2;
-        int minor = 2;
-        if (XIQueryVersion(display, &major, &minor) != Success)
-            return false;
-        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-        XISetMask(bits, XI_RawKeyPress);
-        XIEventMask mask;
-        mask.deviceid = XIAllMasterDevices;
-        mask.mask_len = sizeof bits;
-        mask.mask = bits;
-        XISelectEvents(display, root, &mask, 1);
-        XSync(display, False);
-        return true;
+        return benchx11::selectRawKeyPresses(display, xiOpcode);
     }
 
     // Whether window lists _NET_WM_PING among the protocols it takes part in.
