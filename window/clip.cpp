@@ -32,10 +32,15 @@ QByteArray imageFormatFor(const QString &mimeType)
 void Clip::addData(const QString &format, const QByteArray &bytes)
 {
     Format entry{format, bytes};
-    if (bytes.size() >= CompressFrom) {
+    // Compressed only when it saves at least an eighth. Already compressed data (a PNG, a
+    // JPEG, an archive) is told by its head, before megabytes are compressed for nothing.
+    const auto saves = [](const QByteArray &packed, int size) {
+        return packed.size() < size - size / 8;
+    };
+    if (bytes.size() >= CompressFrom &&
+        saves(qCompress(bytes.left(CompressFrom), CompressionLevel), CompressFrom)) {
         QByteArray packed = qCompress(bytes, CompressionLevel);
-        // Kept only when it saves at least an eighth.
-        if (packed.size() < bytes.size() - bytes.size() / 8) {
+        if (saves(packed, bytes.size())) {
             entry.bytes = std::move(packed);
             entry.compressed = true;
         }
