@@ -1,5 +1,10 @@
 #include "benchx11.h"
 
+#include <QProcess>
+
+#include <algorithm>
+#include <chrono>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
@@ -99,6 +104,48 @@ QByteArray windowManagerName(Display *display)
     const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
                                           XInternAtom(display, "_NET_WM_NAME", False));
     return name.isEmpty() ? QByteArray("unnamed") : name;
+}
+
+long long nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
+{
+    for (;;) {
+        while (process.canReadLine()) {
+            line = process.readLine().trimmed();
+            if (line.startsWith(prefix))
+                return true;
+        }
+        const long long left = deadlineNs - nowNs();
+        if (left <= 0 || process.state() != QProcess::Running)
+            return false;
+        process.waitForReadyRead(int(left / 1000000) + 1);
+    }
+}
+
+bool focus(Display *display, QProcess &receiver, Window window, long long deadlineNs)
+{
+    const auto previous = XSetErrorHandler(ignoreError);
+    bool active = false;
+    QByteArray line;
+    while (!active && nowNs() < deadlineNs) {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, window, &attributes) &&
+            attributes.map_state == IsViewable) {
+            XRaiseWindow(display, window);
+            XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
+        }
+        XSync(display, False);
+        // Asked again every 200 ms: the window manager may take the focus back at first.
+        active = readLine(receiver, "active", line, std::min(deadlineNs, nowNs() + 200000000LL));
+    }
+    XSetErrorHandler(previous);
+    return active;
 }
 
 } // namespace benchx11

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+class QProcess;
+
 // Xlib's types as Xlib declares them: its header defines macros (Bool, Status) that break Qt
 // headers included after it.
 typedef struct _XDisplay Display;
@@ -29,5 +31,15 @@ bool selectRawKeyPresses(Display *display, int &opcode);
 
 // The running window manager's name, "none" without one.
 QByteArray windowManagerName(Display *display);
+
+// The monotonic clock, in nanoseconds.
+long long nowNs();
+
+// Reads a helper process's lines until one starts with prefix; false at the deadline.
+bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs);
+
+// Gives the receiver the keyboard focus once its window is viewable (a window manager maps it
+// a little later), until the receiver reports "active"; false at the deadline.
+bool focus(Display *display, QProcess &receiver, Window window, long long deadlineNs);
 
 } // namespace benchx11

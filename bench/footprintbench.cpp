@@ -93,29 +93,31 @@ QByteArray readProcFile(qint64 pid, const char *name)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-double cpuMsOf(qint64 pid)
-{
-    // utime and stime are the 14th and 15th fields; the 2nd, the command, may hold spaces.
-    const QByteArray stat = readProcFile(pid, "stat");
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return 0;
-    static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
-    return double(fields[11].toLongLong() + fields[12].toLongLong()) * msPerTick;
-}
-
-// The CPU of Tessel and its capture worker: the live children's, and what the ones that
-// ended (a worker replaced or restarted) left in the parent's cutime and cstime.
-double treeCpuMsOf(qint64 pid)
+// Process pid's CPU, from its stat fields that follow the command (which may hold spaces):
+// utime and stime, and with children, what the children it reaped spent.
+double statCpuMs(qint64 pid, bool reapedChildren)
 {
     const QByteArray stat = readProcFile(pid, "stat");
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 15)
         return 0;
     static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
-    double total = double(fields[11].toLongLong() + fields[12].toLongLong() +
-                          fields[13].toLongLong() + fields[14].toLongLong()) *
-                   msPerTick;
+    long long ticks = fields[11].toLongLong() + fields[12].toLongLong();
+    if (reapedChildren)
+        ticks += fields[13].toLongLong() + fields[14].toLongLong();
+    return double(ticks) * msPerTick;
+}
+
+double cpuMsOf(qint64 pid)
+{
+    return statCpuMs(pid, false);
+}
+
+// The CPU of Tessel and its capture worker: the live children's, and what the ones that
+// ended (a worker replaced or restarted) left in the parent's cutime and cstime.
+double treeCpuMsOf(qint64 pid)
+{
+    double total = statCpuMs(pid, true);
     QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
     if (children.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> pids = children.readAll().trimmed().split(' ');

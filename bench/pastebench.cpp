@@ -18,7 +18,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -32,6 +31,10 @@
 
 namespace {
 
+using benchx11::focus;
+using benchx11::nowNs;
+using benchx11::readLine;
+
 const char TesselTitle[] = "Tessel V" TESSEL_VERSION;
 const char ShortText[] = "tessel paste bench";
 const int DefaultPresses = 50;
@@ -42,13 +45,6 @@ const int WarmUpPressTimeoutMs = 1500;
 const int PasteTimeoutMs = 10000;
 const int WarmUpTries = 20;
 const int PauseBetweenPressesMs = 60;
-
-long long nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 struct RawPress {
     unsigned keycode = 0;
@@ -104,22 +100,6 @@ private:
     Display *display;
     int opcode = 0;
 };
-
-// Reads the receiver's lines until one starts with prefix; false at the deadline.
-bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
-{
-    for (;;) {
-        while (process.canReadLine()) {
-            line = process.readLine().trimmed();
-            if (line.startsWith(prefix))
-                return true;
-        }
-        const long long left = deadlineNs - nowNs();
-        if (left <= 0 || process.state() != QProcess::Running)
-            return false;
-        process.waitForReadyRead(int(left / 1000000) + 1);
-    }
-}
 
 struct Figures {
     double serverMs = 0;  // server time of the V press minus that of the F-key press
@@ -188,32 +168,6 @@ private:
     QProcess &receiver;
     RawKeys raw;
 };
-
-int ignoreError(Display *, XErrorEvent *)
-{
-    return 0;
-}
-
-// Gives the receiver the keyboard focus once its window is viewable (a window manager maps
-// it a little later), until the receiver reports it.
-bool focus(Display *display, QProcess &receiver, Window window, long long deadlineNs)
-{
-    const auto previous = XSetErrorHandler(ignoreError);
-    bool active = false;
-    QByteArray line;
-    while (!active && nowNs() < deadlineNs) {
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, window, &attributes) &&
-            attributes.map_state == IsViewable) {
-            XRaiseWindow(display, window);
-            XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
-        }
-        XSync(display, False);
-        active = readLine(receiver, "active", line, std::min(deadlineNs, nowNs() + 200000000LL));
-    }
-    XSetErrorHandler(previous);
-    return active;
-}
 
 void stop(QProcess &process)
 {

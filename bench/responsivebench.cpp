@@ -19,7 +19,6 @@
 #include <QThread>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -62,13 +61,6 @@ const long long SingleTakeWaitNs = 3000 * Ms;
 const int PauseBetweenRoundsMs = 100;
 const long long KeyHoldNs = 100 * Ms;
 const int CalmBeforeCapturesMs = 1000;
-
-long long nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 double toMs(long long ns)
 {
@@ -113,7 +105,10 @@ private:
 };
 
 using benchx11::findWindowNamed;
+using benchx11::focus;
+using benchx11::nowNs;
 using benchx11::propertyBytes;
+using benchx11::readLine;
 using benchx11::windowManagerName;
 
 int ignoreError(Display *, XErrorEvent *)
@@ -458,42 +453,6 @@ private:
 bool isProtocolTarget(const QByteArray &target)
 {
     return target == "TARGETS" || target == "TIMESTAMP";
-}
-
-// Reads the receiver's lines until one starts with prefix; false at the deadline.
-bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
-{
-    for (;;) {
-        while (process.canReadLine()) {
-            line = process.readLine().trimmed();
-            if (line.startsWith(prefix))
-                return true;
-        }
-        const long long left = deadlineNs - nowNs();
-        if (left <= 0 || process.state() != QProcess::Running)
-            return false;
-        process.waitForReadyRead(int(left / Ms) + 1);
-    }
-}
-
-// Gives the receiver the keyboard focus once its window is viewable, until it reports it.
-bool focus(Display *display, QProcess &receiver, Window window, long long deadlineNs)
-{
-    const auto previous = XSetErrorHandler(ignoreError);
-    bool active = false;
-    QByteArray line;
-    while (!active && nowNs() < deadlineNs) {
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, window, &attributes) &&
-            attributes.map_state == IsViewable) {
-            XRaiseWindow(display, window);
-            XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
-        }
-        XSync(display, False);
-        active = readLine(receiver, "active", line, std::min(deadlineNs, nowNs() + 200 * Ms));
-    }
-    XSetErrorHandler(previous);
-    return active;
 }
 
 void stop(QProcess &process)
