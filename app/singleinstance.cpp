@@ -4,34 +4,38 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLocalSocket>
+#include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdio>
 
 namespace {
 const char NamePrefix[] = "tessel-";
-// How long a second start waits for the first to listen: it takes the lock just before.
+// How long a second start waits for the first to answer: two starts at once may find the
+// lock taken before the first watches, and the first answers from its event loop.
 const int AnswerWaitMs = 10000;
-const int RetryMs = 50;
+const int RetryMs = 20;
 
-// The name as a file name: the local socket and the lock file are files in the temp folder.
-QString fileSafe(QString name)
+// The lock and wake files' path without its suffix: a file name in the temp folder.
+QString basePath(const QString &session)
 {
+    QString name = QLatin1String(NamePrefix) + session;
     for (QChar &c : name) {
         if (c.unicode() > 127 || !(c.isLetterOrNumber() || c == '-' || c == '.'))
             c = QLatin1Char('_');
     }
-    return name;
+    return QDir(QDir::tempPath()).filePath(name);
 }
 } // namespace
 
 SingleInstance::SingleInstance(const QString &session)
-    : QObject(nullptr), name(fileSafe(QLatin1String(NamePrefix) + session)),
-      lock(QDir(QDir::tempPath()).filePath(name + QStringLiteral(".lock")))
+    : QObject(nullptr), wakePath(basePath(session) + QStringLiteral(".wake")),
+      lock(basePath(session) + QStringLiteral(".lock"))
 {
     // Only a lock whose process is gone is stale, never one that is merely old.
     lock.setStaleLockTime(0);
+    connect(&watcher, &QFileSystemWatcher::fileChanged, this, &SingleInstance::answer);
 }
 
 SingleInstance::~SingleInstance() = default;
@@ -40,42 +44,39 @@ SingleInstance::Role SingleInstance::start()
 {
     QElapsedTimer waited;
     waited.start();
-    bool yielded = false;
+    bool knocked = false;
     for (;;) {
         // A lock left by a crash names a process that is gone: tryLock takes it over.
         if (lock.tryLock(0)) {
-            // The same goes for the socket, which only the lock's holder may replace.
-            QLocalServer::removeServer(name);
-            server.setSocketOptions(QLocalServer::UserAccessOption);
-            if (!server.listen(name))
+            // Whatever a start wrote before this one ran is answered by its window showing.
+            QFile wake(wakePath);
+            if (!wake.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                !watcher.addPath(wakePath))
                 std::fprintf(stderr, "tessel: a second start will not find this one: %s\n",
-                             qPrintable(server.errorString()));
-            connect(&server, &QLocalServer::newConnection, this, &SingleInstance::answer);
+                             qPrintable(wakePath));
             return Role::First;
         }
-        if (!yielded) {
+        if (!knocked) {
             platform::yieldFront();
-            yielded = true;
+            QFile wake(wakePath);
+            knocked = wake.open(QIODevice::WriteOnly | QIODevice::Append) && wake.putChar('\n');
         }
-        QLocalSocket socket;
-        socket.connectToServer(name);
-        if (socket.waitForConnected(RetryMs)) {
-            socket.disconnectFromServer();
+        // The first one empties the file once it has seen it.
+        if (knocked && QFileInfo(wakePath).size() == 0)
             return Role::Handed;
-        }
         if (waited.elapsed() > AnswerWaitMs)
             return Role::Unanswered;
-        // Two starts at once: the other one holds the lock but may not listen yet.
         QThread::msleep(RetryMs);
     }
 }
 
 void SingleInstance::answer()
 {
-    // A connection is the whole message.
-    while (QLocalSocket *socket = server.nextPendingConnection()) {
-        socket->abort();
-        socket->deleteLater();
-    }
+    QFile wake(wakePath);
+    // Emptying it is a change too, and a watcher loses a file that was replaced.
+    if (!watcher.files().contains(wakePath))
+        watcher.addPath(wakePath);
+    if (wake.size() == 0 || !wake.resize(0))
+        return;
     emit startedAgain();
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QLocalServer>
+#include <QFileSystemWatcher>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 
 // Keeps Tessel to one instance per user and desktop session. The first start holds a lock
-// file and listens on a local socket of the same name; a later start finds the lock held,
-// connects to the socket, which tells the first one, and ends.
+// file and watches a wake file of the same name; a later start finds the lock held, writes
+// to the wake file, and ends once the first one has emptied it.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -31,7 +31,7 @@ signals:
 private:
     void answer();
 
-    QString name;
+    QString wakePath;
     QLockFile lock;
-    QLocalServer server;
+    QFileSystemWatcher watcher;
 };

@@ -13,8 +13,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QThread>
 
@@ -537,41 +535,43 @@ bool hasCaptureWorker(const QString &tessel)
     return binary.open(QIODevice::ReadOnly) && binary.readAll().contains(WorkerArgument);
 }
 
-// `tessel --capture-worker NAME` against a server of the bench's: from the start of the
-// process until its connection arrives.
+// `tessel --capture-worker` from the start of the process until it answers a ping on its
+// standard output: the first change it can be asked to read.
 void benchWorkerStart(const Options &options)
 {
-    std::printf("\nworker start: `tessel %s NAME` until it connects to a listening "
-                "QLocalServer\n",
-                WorkerArgument);
+    std::printf("\nworker start: `tessel %s` until it answers a ping\n", WorkerArgument);
     if (!hasCaptureWorker(options.tessel)) {
         std::printf("  this build has no capture worker\n");
         return;
     }
-    Figure connect;
+    // The window's framing: the size as a big-endian quint64, then the message type and the
+    // change number (Ping = 6, Pong = 7).
+    const auto frame = [](char message) {
+        QByteArray bytes(7, '\0');
+        return bytes.append(char(9)).append(message).append(QByteArray(8, '\0'));
+    };
+    const QByteArray ping = frame(6);
+    const QByteArray pong = frame(7);
+    Figure ready;
     for (int run = 0; run < std::max(10, options.startRuns); ++run) {
-        QLocalServer server;
-        if (!server.listen(QStringLiteral("tessel-bench-%1-%2")
-                               .arg(QCoreApplication::applicationPid())
-                               .arg(run))) {
-            std::printf("  cannot listen: %s\n", qPrintable(server.errorString()));
-            return;
-        }
         QProcess worker;
-        worker.setProcessChannelMode(QProcess::ForwardedChannels);
+        worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const long long start = nowNs();
-        worker.start(options.tessel,
-                     {QString::fromLatin1(WorkerArgument), server.fullServerName()});
-        if (server.waitForNewConnection(10000))
-            connect.add(toMs(nowNs() - start));
+        worker.start(options.tessel, {QString::fromLatin1(WorkerArgument)});
+        worker.write(ping);
+        QByteArray answer;
+        while (!answer.endsWith(pong) && worker.waitForReadyRead(10000))
+            answer += worker.readAllStandardOutput();
+        // Ready comes first, then the answer.
+        if (answer.endsWith(pong))
+            ready.add(toMs(nowNs() - start));
         // Without the window's process the worker ends by itself.
-        delete server.nextPendingConnection();
-        server.close();
+        worker.closeWriteChannel();
         if (!worker.waitForFinished(3000))
             stop(worker);
     }
-    std::printf("  %d runs: median %s ms, max %s ms\n", connect.size(), connect.median().data(),
-                connect.maximum().data());
+    std::printf("  %d runs: median %s ms, max %s ms\n", ready.size(), ready.median().data(),
+                ready.maximum().data());
 }
 
 // From the window's appearance until Tessel first reads an owner that takes the clipboard

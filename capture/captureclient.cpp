@@ -1,14 +1,11 @@
 #include "captureclient.h"
 
-#include "capture/captureworker.h"
 #include "platform/platform.h"
 #include "window/clip.h"
 #include "window/clipstore.h"
 
 #include <QCoreApplication>
 #include <QDataStream>
-#include <QLocalSocket>
-#include <QUuid>
 
 #include <cstdio>
 
@@ -33,7 +30,7 @@ const char CaptureClient::WorkerArgument[] = "--capture-worker";
 
 CaptureClient::CaptureClient(ClipStore &store) : store(store)
 {
-    connect(&server, &QLocalServer::newConnection, this, &CaptureClient::workerConnected);
+    connect(&worker, &QProcess::readyReadStandardOutput, this, &CaptureClient::readFrames);
     connect(&worker, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             &CaptureClient::workerGone);
     connect(&worker, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
@@ -49,10 +46,7 @@ CaptureClient::CaptureClient(ClipStore &store) : store(store)
 
 CaptureClient::~CaptureClient()
 {
-    // The worker ends by itself once the socket closes; it is not waited for.
     disconnect(&worker, nullptr, this, nullptr);
-    if (socket)
-        socket->abort();
     if (worker.state() != QProcess::NotRunning) {
         worker.kill();
         worker.waitForFinished(1000);
@@ -61,10 +55,6 @@ CaptureClient::~CaptureClient()
 
 bool CaptureClient::start()
 {
-    const QString name =
-        QStringLiteral("tessel-capture-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    if (!server.listen(name))
-        return false;
     active = true;
     watchdog.start(PingIntervalMs);
     startWorker();
@@ -75,22 +65,12 @@ void CaptureClient::startWorker()
 {
     sinceStart.start();
     sinceHeard.start();
-    worker.start(QCoreApplication::applicationFilePath(),
-                 {QString::fromLatin1(WorkerArgument), server.fullServerName()});
+    worker.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(WorkerArgument)});
 }
 
-void CaptureClient::workerConnected()
+void CaptureClient::workerReady()
 {
-    QLocalSocket *next = server.nextPendingConnection();
-    if (socket) {
-        // Only the worker we started talks to us.
-        next->abort();
-        next->deleteLater();
-        return;
-    }
-    socket = next;
-    sinceHeard.start();
-    connect(socket, &QLocalSocket::readyRead, this, &CaptureClient::readFrames);
+    connected = true;
     if (readOnConnect) {
         readOnConnect = false;
         // The new worker has seen no change yet: its change 0 is what the clipboard holds.
@@ -108,7 +88,7 @@ void CaptureClient::askToRead(quint64 change)
 void CaptureClient::clipboardChanged()
 {
     // A worker on its way reads what the clipboard holds once it is there.
-    if (!socket)
+    if (!connected)
         readOnConnect = true;
     else if (reading && !supersede.isActive())
         supersede.start();
@@ -136,22 +116,24 @@ void CaptureClient::pasting()
 
 void CaptureClient::send(Message message, quint64 change)
 {
-    if (!socket)
+    if (!connected)
         return;
-    captureprotocol::send(*socket, captureprotocol::frame(message, change));
+    captureprotocol::send(worker, captureprotocol::frame(message, change));
 }
 
 void CaptureClient::readFrames()
 {
     sinceHeard.start();
     QByteArray frame;
-    while (socket && frames.next(*socket, frame)) {
+    while (worker.state() == QProcess::Running && frames.next(worker, frame)) {
         QDataStream in(frame);
         quint64 change = 0;
         const Message message = captureprotocol::read(in, change);
         // A change seen while we own the clipboard is ours, or our paste superseded it.
         const bool ours = platform::clipboardIsOurs();
-        if (message == Message::Changed) {
+        if (message == Message::Ready) {
+            workerReady();
+        } else if (message == Message::Changed) {
             if (!ours && store.isCollecting())
                 askToRead(change);
             else
@@ -164,6 +146,12 @@ void CaptureClient::readFrames()
             in >> *clip;
             if (!ours && in.status() == QDataStream::Ok)
                 store.add(std::move(clip));
+        } else if (message == Message::Restart) {
+            replacing = true;
+            readOnConnect = false;
+            // Its finished signal starts the next one.
+            worker.kill();
+            return;
         }
     }
 }
@@ -189,17 +177,13 @@ void CaptureClient::checkWorker()
 
 void CaptureClient::workerGone()
 {
-    if (socket) {
-        socket->abort();
-        socket->deleteLater();
-        socket = nullptr;
-    }
+    connected = false;
+    // Whatever half frame it left is no start for the next one.
+    worker.readAllStandardOutput();
     frames = captureprotocol::FrameReader();
     finishedReading();
     // A worker replaced on purpose, or that asked to be, did not fail.
-    const bool asked = worker.exitStatus() == QProcess::NormalExit &&
-                       worker.exitCode() == CaptureWorker::RestartExitCode;
-    quickDeaths = !replacing && !asked && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
+    quickDeaths = !replacing && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
     replacing = false;
     if (quickDeaths >= MaxQuickDeaths) {
         std::fprintf(stderr, "tessel: the capture worker keeps failing; capturing in the "

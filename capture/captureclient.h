@@ -3,7 +3,6 @@
 #include "capture/captureprotocol.h"
 
 #include <QElapsedTimer>
-#include <QLocalServer>
 #include <QObject>
 #include <QProcess>
 #include <QTimer>
@@ -11,7 +10,6 @@
 #include <memory>
 
 class ClipStore;
-class QLocalSocket;
 
 // The window's side of capture: starts the capture worker, tells it which changes to read,
 // stores what it reads, and starts it again when it dies or stops answering. Nothing the
@@ -39,7 +37,7 @@ public:
 
 private:
     void startWorker();
-    void workerConnected();
+    void workerReady();
     void readFrames();
     void workerGone();
     void checkWorker();
@@ -49,9 +47,8 @@ private:
     void replaceWorker();
 
     ClipStore &store;
-    QLocalServer server;
     QProcess worker;
-    QLocalSocket *socket = nullptr;
+    bool connected = false;
     captureprotocol::FrameReader frames;
     QTimer watchdog;
     QElapsedTimer sinceHeard;

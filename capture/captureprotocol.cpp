@@ -1,7 +1,7 @@
 #include "captureprotocol.h"
 
 #include <QDataStream>
-#include <QLocalSocket>
+#include <QIODevice>
 
 namespace captureprotocol {
 
@@ -24,27 +24,27 @@ Message read(QDataStream &in, quint64 &change)
     return Message(message);
 }
 
-void send(QLocalSocket &socket, const QByteArray &frame)
+void send(QIODevice &channel, const QByteArray &frame)
 {
     QByteArray header;
     QDataStream(&header, QIODevice::WriteOnly) << quint64(frame.size());
-    socket.write(header);
-    socket.write(frame);
+    channel.write(header);
+    channel.write(frame);
 }
 
-bool FrameReader::next(QLocalSocket &socket, QByteArray &frame)
+bool FrameReader::next(QIODevice &channel, QByteArray &frame)
 {
     if (pending < 0) {
-        if (socket.bytesAvailable() < HeaderBytes)
+        if (channel.bytesAvailable() < HeaderBytes)
             return false;
         quint64 size = 0;
-        QDataStream(socket.read(HeaderBytes)) >> size;
+        QDataStream(channel.read(HeaderBytes)) >> size;
         pending = qint64(size);
     }
-    // Read only once all of it is there: the socket buffers the rest meanwhile.
-    if (socket.bytesAvailable() < pending)
+    // Read only once all of it is there: the channel buffers the rest meanwhile.
+    if (channel.bytesAvailable() < pending)
         return false;
-    frame = socket.read(pending);
+    frame = channel.read(pending);
     pending = -1;
     return true;
 }

@@ -1,32 +1,30 @@
 #pragma once
 
-#include "capture/captureprotocol.h"
-
-#include <QLocalSocket>
+#include <QFile>
 #include <QObject>
 
 // The capture worker: a second process of this program that reads each clipboard change
-// with a display connection of its own and hands the clip to the window's process. However
-// an owner misbehaves (slow, hanging, gigabytes), only this process waits for it.
+// with a display connection of its own and hands the clip to the window's process over its
+// standard output. However an owner misbehaves (slow, hanging, gigabytes), only this process
+// waits for it.
 class CaptureWorker : public QObject {
     Q_OBJECT
 
 public:
-    // The worker's exit status when it wants to be started again.
-    static constexpr int RestartExitCode = 3;
+    // output is the descriptor the window's process reads.
+    explicit CaptureWorker(int output);
 
-    // Connects to the window's process listening under serverName; false when it cannot.
-    bool connectTo(const QString &serverName);
+    // One frame from the window's process.
+    void handle(const QByteArray &frame);
 
 private:
     void clipboardChanged();
-    void readFrames();
     void readChange(quint64 change);
+    void send(const QByteArray &frame);
 
-    QLocalSocket socket;
-    captureprotocol::FrameReader frames;
+    QFile channel;
     quint64 latestChange = 0;
 };
 
 // The worker's main: runs until the window's process goes away. Returns the exit status.
-int runCaptureWorker(int &argc, char **argv, const QString &serverName);
+int runCaptureWorker(int &argc, char **argv);

@@ -9,7 +9,7 @@
 install(TARGETS tessel RUNTIME DESTINATION .)
 
 set(TESSEL_WINDOWS_RUNTIME_DIRS)
-foreach(module Core Gui Network Widgets)
+foreach(module Core Gui Widgets)
   install(FILES $<TARGET_FILE:Qt5::${module}> DESTINATION .)
   get_target_property(location Qt5::${module} LOCATION)
   get_filename_component(dir ${location} DIRECTORY)

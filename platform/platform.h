@@ -31,6 +31,16 @@ constexpr int LatePressMs = 500;
 // returns false.
 bool prepareStart();
 
+// The capture worker's channel to the window's process: the descriptors it reads and
+// writes. Made from the worker's standard input and output, which the backend sets to carry
+// bytes as they are; whatever else the process writes to standard output goes to standard
+// error instead. Called once, first thing, in the worker.
+struct WorkerChannel {
+    int input = 0;
+    int output = 1;
+};
+WorkerChannel openWorkerChannel();
+
 // Called once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
 

@@ -43,6 +43,11 @@ QString sessionKey()
 
 void bringToFront(QWidget &) {}
 
+WorkerChannel openWorkerChannel()
+{
+    return WorkerChannel();
+}
+
 void yieldFront() {}
 
 void onEndRequest(std::function<void()>) {}

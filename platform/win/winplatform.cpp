@@ -5,6 +5,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 // QtGui's own HICON conversion, which the Windows Extras module only forwards to.
@@ -48,6 +50,14 @@ void bringToFront(QWidget &window)
     window.show();
     window.raise();
     window.activateWindow();
+}
+
+WorkerChannel openWorkerChannel()
+{
+    // The C runtime opens them in text mode, which would turn every LF of a clip into CR LF.
+    _setmode(0, _O_BINARY);
+    _setmode(1, _O_BINARY);
+    return WorkerChannel();
 }
 
 void yieldFront()

@@ -22,6 +22,7 @@
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -444,6 +445,21 @@ void bringToFront(QWidget &window)
         QX11Info::setAppUserTime(now);
     }
     window.activateWindow();
+}
+
+WorkerChannel openWorkerChannel()
+{
+    WorkerChannel channel;
+    // A library that prints to standard output must not end up inside a frame.
+    const int output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (output < 0)
+        return channel;
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        close(output);
+        return channel;
+    }
+    channel.output = output;
+    return channel;
 }
 
 void yieldFront()
