@@ -58,7 +58,7 @@ check "\"alpha\" copied by another program" copy_text alpha
 first_pastes() { clear_focus && hold_key F1 && marker x X && focus_text_is alphax; }
 check "the first Tessel still pastes, once" first_pastes
 
-# A crash leaves the lock file and the socket behind.
+# A crash leaves the lock file and the wake file behind.
 kill -9 "$FIRST_PID"
 wait_exit "$FIRST_PID"
 gone() { [ "$(tessel_windows)" -eq 0 ]; }
