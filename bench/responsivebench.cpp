@@ -539,7 +539,7 @@ bool hasCaptureWorker(const QString &tessel)
 // standard output: the first change it can be asked to read.
 void benchWorkerStart(const Options &options)
 {
-    std::printf("\nworker start: `tessel %s` until it answers a ping\n", WorkerArgument);
+    std::printf("\nworker start: `tessel %s 1` until it answers a ping\n", WorkerArgument);
     if (!hasCaptureWorker(options.tessel)) {
         std::printf("  this build has no capture worker\n");
         return;
@@ -557,7 +557,7 @@ void benchWorkerStart(const Options &options)
         QProcess worker;
         worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const long long start = nowNs();
-        worker.start(options.tessel, {QString::fromLatin1(WorkerArgument)});
+        worker.start(options.tessel, {QString::fromLatin1(WorkerArgument), QStringLiteral("1")});
         worker.write(ping);
         QByteArray answer;
         while (!answer.endsWith(pong) && worker.waitForReadyRead(10000))

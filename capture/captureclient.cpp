@@ -65,7 +65,8 @@ void CaptureClient::startWorker()
 {
     sinceStart.start();
     sinceHeard.start();
-    worker.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(WorkerArgument)});
+    worker.start(QCoreApplication::applicationFilePath(),
+                 {QString::fromLatin1(WorkerArgument), QString::number(++generation)});
 }
 
 void CaptureClient::workerReady()

@@ -48,6 +48,7 @@ private:
 
     ClipStore &store;
     QProcess worker;
+    unsigned generation = 0;
     bool connected = false;
     captureprotocol::FrameReader frames;
     QTimer watchdog;

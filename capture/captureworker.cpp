@@ -104,10 +104,11 @@ void CaptureWorker::readChange(quint64 change)
         send(captureprotocol::frame(Message::Restart));
 }
 
-int runCaptureWorker(int &argc, char **argv)
+int runCaptureWorker(int &argc, char **argv, unsigned generation)
 {
     const platform::WorkerChannel channel = platform::openWorkerChannel();
     QApplication app(argc, argv);
+    platform::separateFromEarlierWorkers(generation);
     CaptureWorker worker(channel.output);
     std::unique_ptr<QThread> reader(QThread::create(readFrames, channel.input, &worker));
     reader->start();

@@ -26,5 +26,6 @@ private:
     quint64 latestChange = 0;
 };
 
-// The worker's main: runs until the window's process goes away. Returns the exit status.
-int runCaptureWorker(int &argc, char **argv);
+// The worker's main: runs until the window's process goes away. generation counts the
+// workers the window has started. Returns the exit status.
+int runCaptureWorker(int &argc, char **argv, unsigned generation);

@@ -41,6 +41,11 @@ struct WorkerChannel {
 };
 WorkerChannel openWorkerChannel();
 
+// Called in a capture worker once the application object exists, before it reads the
+// clipboard. generation counts the workers the window has started: an owner's late answer
+// to an earlier worker, ended while it waited, must not reach this one.
+void separateFromEarlierWorkers(unsigned generation);
+
 // Called once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
 

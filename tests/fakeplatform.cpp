@@ -48,6 +48,8 @@ WorkerChannel openWorkerChannel()
     return WorkerChannel();
 }
 
+void separateFromEarlierWorkers(unsigned) {}
+
 void yieldFront() {}
 
 void onEndRequest(std::function<void()>) {}

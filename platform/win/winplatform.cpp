@@ -60,6 +60,11 @@ WorkerChannel openWorkerChannel()
     return WorkerChannel();
 }
 
+void separateFromEarlierWorkers(unsigned)
+{
+    // Windows answers a clipboard read within the call that made it.
+}
+
 void yieldFront()
 {
     // The second start is what the user just launched, so it may give the foreground away;

@@ -23,6 +23,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -46,6 +47,12 @@ const uint16_t ModifierBits = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_M
                               XCB_MOD_MASK_5;
 
 const char XcbEventType[] = "xcb_generic_event_t";
+
+// From this size on a buffer is mapped from the system on its own (glibc's default start).
+const int LargeBufferBytes = 128 * 1024;
+
+// Capture workers in a row whose X ids all differ; a client has some two million.
+const unsigned DistinctWorkers = 4096;
 
 // What the program is run on when the platform asked for has no X11 in it.
 const char XcbPlatform[] = "xcb";
@@ -376,6 +383,12 @@ namespace platform {
 
 bool prepareStart()
 {
+#ifdef __GLIBC__
+    // Clips come and go in buffers of megabytes. glibc would serve them from its heap once
+    // one was freed, where the holes they leave keep tens of megabytes from the system;
+    // mapped directly, each goes back when it is freed.
+    mallopt(M_MMAP_THRESHOLD, LargeBufferBytes);
+#endif
     // Nothing here draws with OpenGL, and Qt's GLX integration alone loads some 50 MB of
     // Mesa; whoever sets the variable still decides.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
@@ -460,6 +473,19 @@ WorkerChannel openWorkerChannel()
     }
     channel.output = output;
     return channel;
+}
+
+void separateFromEarlierWorkers(unsigned generation)
+{
+    // An owner answers a request by writing to the window that made it. The X server gives a
+    // new client the ids of one that has just gone, so a new worker's request window would
+    // have the ended worker's id, and Qt would take the late answer (a PNG, say) for the
+    // answer to its own request (the list of targets). Each worker's ids start further on.
+    if (!isX11())
+        return;
+    xcb_connection_t *connection = QX11Info::connection();
+    for (unsigned skip = generation % DistinctWorkers; skip > 0; --skip)
+        xcb_generate_id(connection);
 }
 
 void yieldFront()
