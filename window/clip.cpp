@@ -1,5 +1,9 @@
 #include "clip.h"
 
+#ifdef TESSEL_PNG_PREVIEW
+#include "window/pngpreview.h"
+#endif
+
 #include <QBuffer>
 #include <QDataStream>
 #include <QImageReader>
@@ -111,6 +115,11 @@ void Clip::makePreview()
     const QSize size = reader.size()
                            .scaled(MaxPreviewWidth, PreviewHeight, Qt::KeepAspectRatio)
                            .expandedTo({1, 1});
+#ifdef TESSEL_PNG_PREVIEW
+    thumbnail = reader.format() == "png" ? pngPreview(imageBytes, size) : QImage();
+    if (!thumbnail.isNull())
+        return;
+#endif
     // Readers that can (JPEG) decode straight to the small size; for the others a fast scale
     // after the decode costs a fraction of the smooth one the reader would do.
     if (reader.supportsOption(QImageIOHandler::ScaledSize)) {
