@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <QMimeData>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
@@ -70,6 +71,41 @@ quint32 crc32(const QByteArray &bytes)
     return ~crc;
 }
 
+// An opaque image as an interlaced 8-bit RGB PNG, which Qt does not write: the rows of each
+// Adam7 pass, unfiltered.
+QByteArray interlacedPng(const QImage &image)
+{
+    static const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}; // x, y, dx, dy
+    QByteArray rows;
+    for (const auto &pass : passes) {
+        for (int y = pass[1]; y < image.height() && pass[0] < image.width(); y += pass[3]) {
+            rows += '\0';
+            for (int x = pass[0]; x < image.width(); x += pass[2]) {
+                const QRgb pixel = image.pixel(x, y);
+                rows += char(qRed(pixel));
+                rows += char(qGreen(pixel));
+                rows += char(qBlue(pixel));
+            }
+        }
+    }
+    const auto chunk = [](const QByteArray &type, const QByteArray &data) {
+        QByteArray bytes;
+        QDataStream out(&bytes, QIODevice::WriteOnly);
+        out << quint32(data.size());
+        out.writeRawData((type + data).constData(), type.size() + data.size());
+        out << crc32(type + data);
+        return bytes;
+    };
+    QByteArray header;
+    QDataStream(&header, QIODevice::WriteOnly)
+        << quint32(image.width()) << quint32(image.height()) << quint8(8) << quint8(2) << quint8(0)
+        << quint8(0) << quint8(1);
+    // qCompress puts the size before the zlib stream.
+    return QByteArray("\x89PNG\r\n\x1a\n") + chunk("IHDR", header) +
+           chunk("IDAT", qCompress(rows).mid(4)) + chunk("IEND", QByteArray());
+}
+
 std::unique_ptr<QMimeData> text(const QString &value)
 {
     auto data = std::make_unique<QMimeData>();
@@ -93,6 +129,8 @@ private slots:
     void unreadableFormatsAreDropped();
     void imageIsReadOnceAndOfferedInEveryEncoding();
     void imageBombIsKeptButNeverDecoded();
+    void previewShowsThePicture_data();
+    void previewShowsThePicture();
     void largeFormatsAreKeptCompressedAndPasteWhole();
     void clipSurvivesTheWayFromTheWorker();
 
@@ -421,6 +459,51 @@ void ClipStoreTest::imageBombIsKeptButNeverDecoded()
     QVERIFY(clip->preview().isNull());
 }
 
+void ClipStoreTest::previewShowsThePicture_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("interlaced");
+    QTest::newRow("rgb") << int(QImage::Format_RGB32) << false;
+    QTest::newRow("alpha") << int(QImage::Format_ARGB32) << false;
+    QTest::newRow("palette with alpha") << int(QImage::Format_Indexed8) << false;
+    QTest::newRow("gray") << int(QImage::Format_Grayscale8) << false;
+    QTest::newRow("1 bit") << int(QImage::Format_Mono) << false;
+    QTest::newRow("16 bits") << int(QImage::Format_RGBA64) << false;
+    QTest::newRow("interlaced") << int(QImage::Format_RGB32) << true;
+}
+
+void ClipStoreTest::previewShowsThePicture()
+{
+    QFETCH(int, format);
+    QFETCH(bool, interlaced);
+    // A quadrant of its own colour at each corner, one half transparent: a preview flipped,
+    // mirrored, with its channels swapped or its alpha lost shows another colour there.
+    const QColor colours[] = {Qt::red, Qt::green, Qt::blue, QColor(255, 255, 0, 128)};
+    QImage picture(400, 200, QImage::Format_ARGB32);
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x)
+            picture.setPixelColor(x, y, colours[(y >= 100) * 2 + (x >= 200)]);
+    }
+    picture = picture.convertToFormat(QImage::Format(format), Qt::ThresholdDither);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (interlaced)
+        png = interlacedPng(picture);
+    else
+        QVERIFY(picture.save(&buffer, "PNG"));
+
+    OwnerData data({ImageFormat, "image/png"}, {{"image/png", png}});
+    ClipStore store;
+    store.capture(&data);
+    const QImage preview = store.clip(0)->preview();
+    QCOMPARE(preview.size(), QSize(256, 128));
+    for (const QPoint corner : {QPoint(0, 0), QPoint(399, 0), QPoint(0, 199), QPoint(399, 199)}) {
+        const QPoint shown(corner.x() * 255 / 399, corner.y() * 127 / 199);
+        QCOMPARE(preview.pixelColor(shown).rgba(), picture.pixelColor(corner).rgba());
+    }
+}
+
 void ClipStoreTest::largeFormatsAreKeptCompressedAndPasteWhole()
 {
     QByteArray text;
@@ -442,8 +525,13 @@ void ClipStoreTest::largeFormatsAreKeptCompressedAndPasteWhole()
 
 void ClipStoreTest::clipSurvivesTheWayFromTheWorker()
 {
-    QImage image(40, 20, QImage::Format_RGB32);
-    image.fill(Qt::blue);
+    // Noise: a PNG sent twice would not fit in the slack below.
+    QImage image(64, 32, QImage::Format_RGB32);
+    QRandomGenerator noise(1);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, noise.generate());
+    }
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -463,7 +551,7 @@ void ClipStoreTest::clipSurvivesTheWayFromTheWorker()
     in >> received;
     QCOMPARE(in.status(), QDataStream::Ok);
     // The stored form travels as it is: compressed, the image encoded once.
-    QVERIFY(wire.size() < big.size() / 4 + png.size() + 1024);
+    QVERIFY(wire.size() < store.clip(0)->storedBytes() + 1024);
     QCOMPARE(received.formats(), listed);
     for (const char *format : {"text/plain", "image/png", "B/y"})
         QVERIFY(received.data(format) == data.data(format));

@@ -1,5 +1,9 @@
 #include "clip.h"
 
+#ifdef TESSEL_PNG_PREVIEW
+#include "window/pngpreview.h"
+#endif
+
 #include <QBuffer>
 #include <QDataStream>
 #include <QImageReader>
@@ -111,6 +115,11 @@ void Clip::makePreview()
     const QSize size = reader.size()
                            .scaled(MaxPreviewWidth, PreviewHeight, Qt::KeepAspectRatio)
                            .expandedTo({1, 1});
+#ifdef TESSEL_PNG_PREVIEW
+    thumbnail = reader.format() == "png" ? pngPreview(imageBytes, size) : QImage();
+    if (!thumbnail.isNull())
+        return;
+#endif
     // Readers that can (JPEG) decode straight to the small size; for the others a fast scale
     // after the decode costs a fraction of the smooth one the reader would do.
     if (reader.supportsOption(QImageIOHandler::ScaledSize)) {
@@ -178,12 +187,16 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
 }
 
 // The stored form as it is, compressed formats compressed: the worker that read a clip hands
-// it over without the window's process doing the work again.
+// it over without the window's process doing the work again. A format that holds the image's
+// own bytes says so instead of sending megabytes twice.
 QDataStream &operator<<(QDataStream &out, const Clip &clip)
 {
     out << clip.imageEncoding << clip.imageBytes << clip.thumbnail << quint32(clip.stored.size());
-    for (const Clip::Format &entry : clip.stored)
-        out << entry.name << entry.bytes << entry.compressed << entry.fromImage;
+    for (const Clip::Format &entry : clip.stored) {
+        const bool isImage = !entry.bytes.isEmpty() && entry.bytes.isSharedWith(clip.imageBytes);
+        out << entry.name << (isImage ? QByteArray() : entry.bytes) << entry.compressed
+            << entry.fromImage << isImage;
+    }
     return out;
 }
 
@@ -194,9 +207,9 @@ QDataStream &operator>>(QDataStream &in, Clip &clip)
     clip.stored.clear();
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         Clip::Format entry;
-        in >> entry.name >> entry.bytes >> entry.compressed >> entry.fromImage;
-        // An image format names its bytes again: one copy in memory.
-        if (!entry.fromImage && entry.bytes == clip.imageBytes)
+        bool isImage = false;
+        in >> entry.name >> entry.bytes >> entry.compressed >> entry.fromImage >> isImage;
+        if (isImage)
             entry.bytes = clip.imageBytes;
         clip.stored.append(entry);
     }
