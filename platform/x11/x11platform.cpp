@@ -23,7 +23,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -47,9 +46,6 @@ const uint16_t ModifierBits = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_M
                               XCB_MOD_MASK_5;
 
 const char XcbEventType[] = "xcb_generic_event_t";
-
-// From this size on a buffer is mapped from the system on its own (glibc's default start).
-const int LargeBufferBytes = 128 * 1024;
 
 // Capture workers in a row whose X ids all differ; a client has some two million.
 const unsigned DistinctWorkers = 4096;
@@ -383,12 +379,6 @@ namespace platform {
 
 bool prepareStart()
 {
-#ifdef __GLIBC__
-    // Clips come and go in buffers of megabytes. glibc would serve them from its heap once
-    // one was freed, where the holes they leave keep tens of megabytes from the system;
-    // mapped directly, each goes back when it is freed.
-    mallopt(M_MMAP_THRESHOLD, LargeBufferBytes);
-#endif
     // Nothing here draws with OpenGL, and Qt's GLX integration alone loads some 50 MB of
     // Mesa; whoever sets the variable still decides.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
