@@ -125,11 +125,22 @@ void CaptureClient::send(Message message, quint64 change)
 void CaptureClient::readFrames()
 {
     sinceHeard.start();
-    QByteArray frame;
-    while (worker.state() == QProcess::Running && frames.next(worker, frame)) {
-        QDataStream in(frame);
+    while (worker.state() == QProcess::Running && frames.complete(worker)) {
+        QDataStream in(&worker);
         quint64 change = 0;
         const Message message = captureprotocol::read(in, change);
+        std::unique_ptr<Clip> clip;
+        if (message == Message::Clip) {
+            clip = std::make_unique<Clip>();
+            in >> *clip;
+        }
+        if (in.status() != QDataStream::Ok || !frames.done(worker)) {
+            std::fprintf(stderr, "tessel: the capture worker said something else than "
+                                 "expected; starting it again.\n");
+            // Its finished signal starts the next one.
+            worker.kill();
+            return;
+        }
         // A change seen while we own the clipboard is ours, or our paste superseded it.
         const bool ours = platform::clipboardIsOurs();
         if (message == Message::Ready) {
@@ -143,9 +154,7 @@ void CaptureClient::readFrames()
             finishedReading();
         } else if (message == Message::Clip) {
             finishedReading();
-            auto clip = std::make_unique<Clip>();
-            in >> *clip;
-            if (!ours && in.status() == QDataStream::Ok)
+            if (!ours)
                 store.add(std::move(clip));
         } else if (message == Message::Restart) {
             replacing = true;

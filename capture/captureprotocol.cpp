@@ -7,6 +7,21 @@ namespace captureprotocol {
 
 namespace {
 const qint64 HeaderBytes = sizeof(quint64);
+
+// Counts what is written to it, and keeps none of it.
+class SizeCounter final : public QIODevice {
+public:
+    SizeCounter() { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    qint64 written = 0;
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *, qint64 size) override
+    {
+        written += size;
+        return size;
+    }
+};
 } // namespace
 
 QByteArray frame(Message message, quint64 change)
@@ -32,7 +47,20 @@ void send(QIODevice &channel, const QByteArray &frame)
     channel.write(frame);
 }
 
-bool FrameReader::next(QIODevice &channel, QByteArray &frame)
+void send(QIODevice &channel, Message message, quint64 change,
+          const std::function<void(QDataStream &)> &write)
+{
+    const QByteArray head = frame(message, change);
+    SizeCounter counter;
+    QDataStream measure(&counter);
+    write(measure);
+    QDataStream out(&channel);
+    out << quint64(head.size() + counter.written);
+    out.writeRawData(head.constData(), head.size());
+    write(out);
+}
+
+bool FrameReader::complete(QIODevice &channel)
 {
     if (pending < 0) {
         if (channel.bytesAvailable() < HeaderBytes)
@@ -42,11 +70,15 @@ bool FrameReader::next(QIODevice &channel, QByteArray &frame)
         pending = qint64(size);
     }
     // Read only once all of it is there: the channel buffers the rest meanwhile.
-    if (channel.bytesAvailable() < pending)
-        return false;
-    frame = channel.read(pending);
+    available = channel.bytesAvailable();
+    return available >= pending;
+}
+
+bool FrameReader::done(QIODevice &channel)
+{
+    const qint64 left = pending - (available - channel.bytesAvailable());
     pending = -1;
-    return true;
+    return left >= 0 && channel.skip(left) == left;
 }
 
 } // namespace captureprotocol

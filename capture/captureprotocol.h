@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <functional>
+
 class QDataStream;
 class QIODevice;
 
@@ -28,17 +30,28 @@ QByteArray frame(Message message, quint64 change = 0);
 
 void send(QIODevice &channel, const QByteArray &frame);
 
+// Sends a message about a change followed by the fields that write puts on a stream. write
+// is called twice, to measure the frame and then straight onto the channel, so that the
+// megabytes of a clip are not copied into a frame first.
+void send(QIODevice &channel, Message message, quint64 change,
+          const std::function<void(QDataStream &)> &write);
+
 // The message a frame holds and the change it is about; in is left at the next field.
 Message read(QDataStream &in, quint64 &change);
 
-// Takes whole frames off a buffered channel as they complete, however many pieces they came in.
+// Waits for whole frames on a buffered channel, however many pieces they come in, so that
+// a frame is read straight off the channel's buffer, without a copy of megabytes first.
 class FrameReader {
 public:
-    // The next complete frame, or false when it has not all arrived yet.
-    bool next(QIODevice &channel, QByteArray &frame);
+    // Whether the next frame has all arrived: it is then read from channel, then done called.
+    bool complete(QIODevice &channel);
+    // Skips what was not read of the frame. False when more than the frame was read: the
+    // channel carries something else than frames.
+    bool done(QIODevice &channel);
 
 private:
-    qint64 pending = -1; // the size of the frame being received, once its header is in
+    qint64 pending = -1;  // the size of the frame being received, once its header is in
+    qint64 available = 0; // what the channel held when the frame was complete
 };
 
 } // namespace captureprotocol

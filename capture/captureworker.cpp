@@ -91,10 +91,8 @@ void CaptureWorker::readChange(quint64 change)
     const std::unique_ptr<Clip> clip =
         readClip(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard), &stalled);
     if (clip) {
-        QByteArray frame = captureprotocol::frame(Message::Clip, change);
-        QDataStream out(&frame, QIODevice::Append);
-        out << *clip;
-        send(frame);
+        captureprotocol::send(channel, Message::Clip, change,
+                              [&clip](QDataStream &out) { out << *clip; });
     } else {
         send(captureprotocol::frame(Message::Nothing, change));
     }
