@@ -2,7 +2,7 @@
 # Hostile clipboard owners: an owner that never answers blocks neither the window nor the
 # F-keys and costs one timeout, not one per format; a key that reaches the window late
 # pastes nothing; a password whose mark is refused is not kept; the capture worker can die
-# without losing a clip.
+# without losing a clip, and a replaced worker's late answer does not reach the next one.
 . "$(dirname "$0")/lib.sh"
 
 start_x
@@ -58,5 +58,18 @@ check "no clip was lost: F3 pastes \"three\"" \
     eval 'clear_focus && hold_key F3 && wait_focus_text three'
 check "the next copy is captured into slot 4" \
     eval 'copy_text four && clear_focus && hold_key F4 && wait_focus_text four'
+
+# A replaced worker's owner answers after the worker is gone, to the window it asked from;
+# the X server may give the next worker that window's id. Its answer must not be taken for
+# the next owner's, which is still being waited for.
+start_bg late-old "$HOSTILEOWNER" late 1000 stale
+check "an owner answers a second late" wait_until eval '[ "$(asked late-old)" -ge 1 ]'
+start_bg late-new "$HOSTILEOWNER" late 1000 fresh
+check "a second late owner takes over; the worker is replaced and asks it" \
+    wait_until eval '[ "$(asked late-new)" -ge 1 ]'
+# Until the capture lands slot 5 is empty, and F5 pastes nothing.
+fifth_pastes_fresh() { clear_focus && hold_key F5 && TIMEOUT=1 wait_focus_text fresh; }
+check "slot 5 holds the new owner's text, not the old one's late answer" \
+    wait_until fifth_pastes_fresh
 
 finish

@@ -2,6 +2,8 @@
 // it gets ("asked <format>") on stderr, then:
 //   hostileowner hang N       lists N formats and never answers a request for data
 //   hostileowner hint TEXT    offers TEXT marked for password managers, and refuses the mark
+//   hostileowner late MS TEXT offers TEXT and answers each request MS milliseconds late,
+//                             even once it has lost the clipboard
 // It prints "owner" on stdout once it owns the clipboard.
 
 #include <QApplication>
@@ -17,8 +19,8 @@ const QString KdeHint = QStringLiteral("x-kde-passwordManagerHint");
 
 class HostileData : public QMimeData {
 public:
-    HostileData(const QStringList &formats, bool hang, const QByteArray &text)
-        : listed(formats), hang(hang), text(text)
+    HostileData(const QStringList &formats, bool hang, const QByteArray &text, int lateMs = 0)
+        : listed(formats), hang(hang), text(text), lateMs(lateMs)
     {
     }
     QStringList formats() const override { return listed; }
@@ -32,6 +34,7 @@ protected:
         // Blocks this owner's only thread: the requester hears nothing, ever.
         while (hang)
             QThread::sleep(60);
+        QThread::msleep(lateMs);
         return format == KdeHint ? QVariant() : QVariant(text);
     }
 
@@ -39,6 +42,7 @@ private:
     QStringList listed;
     bool hang;
     QByteArray text;
+    int lateMs;
 };
 
 } // namespace
@@ -47,12 +51,16 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3 || (args[1] != "hang" && args[1] != "hint")) {
-        std::fprintf(stderr, "usage: hostileowner hang N | hint TEXT\n");
+    const bool late = args.size() == 4 && args[1] == "late";
+    if (!late && (args.size() != 3 || (args[1] != "hang" && args[1] != "hint"))) {
+        std::fprintf(stderr, "usage: hostileowner hang N | hint TEXT | late MS TEXT\n");
         return 2;
     }
     HostileData *data;
-    if (args[1] == "hang") {
+    if (late) {
+        data = new HostileData({QStringLiteral("text/plain")}, false, args[3].toUtf8(),
+                               args[2].toInt());
+    } else if (args[1] == "hang") {
         QStringList formats = {QStringLiteral("text/plain")};
         for (int i = 1; i < args[2].toInt(); ++i)
             formats << QStringLiteral("application/x-hostile-%1").arg(i);
