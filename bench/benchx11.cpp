@@ -106,6 +106,17 @@ QByteArray windowManagerName(Display *display)
     return name.isEmpty() ? QByteArray("unnamed") : name;
 }
 
+void stopProcess(QProcess &process, int waitMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(waitMs)) {
+        process.kill();
+        process.waitForFinished(waitMs);
+    }
+}
+
 long long nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -32,6 +32,9 @@ bool selectRawKeyPresses(Display *display, int &opcode);
 // The running window manager's name, "none" without one.
 QByteArray windowManagerName(Display *display);
 
+// Ends a process the bench started: asked first, killed if it has not ended within waitMs.
+void stopProcess(QProcess &process, int waitMs = 3000);
+
 // The monotonic clock, in nanoseconds.
 long long nowNs();
 

@@ -43,6 +43,8 @@ const int BombCopies = 3;
 const int QuietMs = 300;
 const int IdleQuietMs = 1000;
 const int PollMs = 5;
+// A program the bench started is asked to end, then killed after this long.
+const int StopWaitMs = 5000;
 const int StartTimeoutMs = 20000;
 const int OwnerTimeoutMs = 20000;
 const int CaptureTimeoutMs = 300000;
@@ -277,17 +279,6 @@ int serve(QGuiApplication &app, const QByteArray &kind, const QString &file)
     return app.exec();
 }
 
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(5000)) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-}
-
 // Waits until pid has used no CPU for quietMs; false at the deadline.
 bool settle(qint64 pid, int quietMs, int timeoutMs)
 {
@@ -441,7 +432,7 @@ public:
         result.ownerCpuMs = ownerCpu - ownerBefore;
         // The owners before this one lost the clipboard and leave by themselves.
         while (owners.size() > 1) {
-            stop(*owners.front());
+            benchx11::stopProcess(*owners.front(), StopWaitMs);
             owners.erase(owners.begin());
         }
         return true;
@@ -450,10 +441,10 @@ public:
     void stopAll()
     {
         for (auto &owner : owners)
-            stop(*owner);
+            benchx11::stopProcess(*owner, StopWaitMs);
         owners.clear();
         if (tessel)
-            stop(*tessel);
+            benchx11::stopProcess(*tessel, StopWaitMs);
         tessel.reset();
     }
 

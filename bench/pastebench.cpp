@@ -34,6 +34,7 @@ namespace {
 using benchx11::focus;
 using benchx11::nowNs;
 using benchx11::readLine;
+using benchx11::stopProcess;
 
 const char TesselTitle[] = "Tessel V" TESSEL_VERSION;
 const char ShortText[] = "tessel paste bench";
@@ -169,17 +170,6 @@ private:
     RawKeys raw;
 };
 
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
-
 QString besideThisProgram(const QString &relative)
 {
     return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
@@ -252,10 +242,10 @@ int main(int argc, char **argv)
     std::vector<std::unique_ptr<QProcess>> owners;
     int status = 0;
     const auto cleanUp = [&] {
-        stop(receiver);
-        stop(tessel);
+        stopProcess(receiver);
+        stopProcess(tessel);
         for (auto &owner : owners)
-            stop(*owner);
+            stopProcess(*owner);
         XCloseDisplay(display);
     };
 

@@ -107,6 +107,7 @@ using benchx11::focus;
 using benchx11::nowNs;
 using benchx11::propertyBytes;
 using benchx11::readLine;
+using benchx11::stopProcess;
 using benchx11::windowManagerName;
 
 int ignoreError(Display *, XErrorEvent *)
@@ -453,17 +454,6 @@ bool isProtocolTarget(const QByteArray &target)
     return target == "TARGETS" || target == "TIMESTAMP";
 }
 
-void stop(QProcess &process)
-{
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
-}
-
 // The process started by pid (the capture worker of Tessel's process), or 0.
 qint64 childOf(qint64 pid)
 {
@@ -568,7 +558,7 @@ void benchWorkerStart(const Options &options)
         // Without the window's process the worker ends by itself.
         worker.closeWriteChannel();
         if (!worker.waitForFinished(3000))
-            stop(worker);
+            stopProcess(worker);
     }
     std::printf("  %d runs: median %s ms, max %s ms\n", ready.size(), ready.median().data(),
                 ready.maximum().data());
@@ -615,7 +605,7 @@ void benchFirstCapture(const Options &options, QProcessEnvironment environment)
         }
         if (!shownAt) {
             std::printf("  run %d: the window did not appear\n", run + 1);
-            stop(tessel);
+            stopProcess(tessel);
             continue;
         }
         shown.add(toMs(shownAt - start));
@@ -627,7 +617,7 @@ void benchFirstCapture(const Options &options, QProcessEnvironment environment)
             if (owner.own("tessel start " + QByteArray::number(run), event) &&
                 owner.waitFor(isRequest, nowNs() + SingleTakeWaitNs, event))
                 singleRead.add(toMs(event.ns - shownAt));
-            stop(tessel);
+            stopProcess(tessel);
             continue;
         }
         bool read = false;
@@ -641,7 +631,7 @@ void benchFirstCapture(const Options &options, QProcessEnvironment environment)
         else
             std::printf("  run %d: nothing was read within %lld s\n", run + 1,
                         ReadStartTimeoutNs / 1000 / Ms);
-        stop(tessel);
+        stopProcess(tessel);
     }
     owner.stop();
     XCloseDisplay(display);
@@ -1050,9 +1040,9 @@ int main(int argc, char **argv)
     QProcess tessel;
     QProcess receiver;
     const auto cleanUp = [&] {
-        stop(receiver);
+        stopProcess(receiver);
         const qint64 worker = tessel.state() == QProcess::Running ? childOf(tessel.processId()) : 0;
-        stop(tessel);
+        stopProcess(tessel);
         // The worker ends once the window's process is gone; one that does not is ended here.
         for (int i = 0; worker && i < 30 && QFile::exists(QStringLiteral("/proc/%1").arg(worker));
              ++i)
