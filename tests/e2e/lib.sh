@@ -215,10 +215,17 @@ window_origin() {
     eval "$(xwininfo -id "$1" | awk '/Absolute upper-left X:/ {print "WIN_X=" $4} /Absolute upper-left Y:/ {print "WIN_Y=" $4}')"
 }
 
-# Asks the window manager to close window $1 (as its close button does).
+# Asks the window manager to close window $1 (as its close button does). On a loaded machine
+# the key can reach the window manager before the activation has: then it is pressed again.
 wm_close() {
-    activate "$1" && xdotool key --clearmodifiers alt+F4
+    local attempt
+    for attempt in 1 2 3; do
+        activate "$1" && xdotool key --clearmodifiers alt+F4 &&
+            TIMEOUT=3 wait_until window_gone "$1" && return 0
+    done
+    return 1
 }
+window_gone() { ! xwininfo -id "$1" 2>/dev/null | grep -q IsViewable; }
 
 # Starts the recording Qt application with the keyboard focus. FOCUS_LOG holds its lines
 # ("key <sequence>", "text <whole text>"); FOCUS_WIN is its window.
