@@ -7,11 +7,6 @@
 #include <QPixmap>
 #include <QTableWidget>
 
-namespace {
-// More than the cell and the tooltip ever show, so that they still mark a cut text.
-const int ShownTextChars = 4096;
-} // namespace
-
 void TesselGui::clipboardDataChanged()
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
@@ -49,7 +44,7 @@ void TesselGui::showSlot(int slot)
         description += format + QLatin1String("\r\n");
 
     // The cell and its tooltip show a bounded head anyway; the whole text stays in the clip.
-    const QString text = clip->textHead(ShownTextChars);
+    const QString text = clip->textHead();
     const QImage preview = text.isEmpty() ? clip->preview() : QImage();
     QTableWidgetItem *content;
     if (!text.isEmpty()) {

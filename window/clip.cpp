@@ -31,10 +31,21 @@ QByteArray imageFormatFor(const QString &mimeType)
         return formats.first();
     return mimeType.startsWith(QLatin1String("image/")) ? mimeType.mid(6).toLatin1() : QByteArray();
 }
+// Decoded as QMimeData decodes text, but only the head: a 100 MiB text would be 200 MB.
+QString decodeHead(const QByteArray &bytes)
+{
+    QTextDecoder decoder(QTextCodec::codecForUtfText(bytes, QTextCodec::codecForName("UTF-8")));
+    QString head = decoder.toUnicode(
+        bytes.constData(), int(qMin<qint64>(bytes.size(), qint64(Clip::TextHeadChars) * 4)));
+    head.truncate(Clip::TextHeadChars);
+    return head;
+}
 } // namespace
 
 void Clip::addData(const QString &format, const QByteArray &bytes)
 {
+    if (format == QLatin1String("text/plain"))
+        head = decodeHead(bytes);
     Format entry{format, bytes};
     // Compressed only when it saves at least an eighth. Already compressed data (a PNG, a
     // JPEG, an archive) is told by its head, before megabytes are compressed for nothing.
@@ -130,17 +141,6 @@ void Clip::makePreview()
     }
 }
 
-QString Clip::textHead(int maxChars) const
-{
-    const QByteArray bytes = data(QStringLiteral("text/plain"));
-    // Decoded as QMimeData decodes text, but only the head: a 100 MiB text would be 200 MB.
-    QTextDecoder decoder(QTextCodec::codecForUtfText(bytes, QTextCodec::codecForName("UTF-8")));
-    QString head =
-        decoder.toUnicode(bytes.constData(), int(qMin<qint64>(bytes.size(), qint64(maxChars) * 4)));
-    head.truncate(maxChars);
-    return head;
-}
-
 Clip *Clip::copy() const
 {
     auto *other = new Clip;
@@ -148,12 +148,13 @@ Clip *Clip::copy() const
     other->imageEncoding = imageEncoding;
     other->imageBytes = imageBytes;
     other->thumbnail = thumbnail;
+    other->head = head;
     return other;
 }
 
 qint64 Clip::storedBytes() const
 {
-    qint64 total = imageBytes.size();
+    qint64 total = imageBytes.size() + head.size() * qint64(sizeof(QChar));
     for (const Format &entry : stored) {
         // Bytes shared with the image count once.
         if (!entry.bytes.isSharedWith(imageBytes))
@@ -191,7 +192,8 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
 // own bytes says so instead of sending megabytes twice.
 QDataStream &operator<<(QDataStream &out, const Clip &clip)
 {
-    out << clip.imageEncoding << clip.imageBytes << clip.thumbnail << quint32(clip.stored.size());
+    out << clip.imageEncoding << clip.imageBytes << clip.thumbnail << clip.head
+        << quint32(clip.stored.size());
     for (const Clip::Format &entry : clip.stored) {
         const bool isImage = !entry.bytes.isEmpty() && entry.bytes.isSharedWith(clip.imageBytes);
         out << entry.name << (isImage ? QByteArray() : entry.bytes) << entry.compressed
@@ -203,7 +205,7 @@ QDataStream &operator<<(QDataStream &out, const Clip &clip)
 QDataStream &operator>>(QDataStream &in, Clip &clip)
 {
     quint32 count = 0;
-    in >> clip.imageEncoding >> clip.imageBytes >> clip.thumbnail >> count;
+    in >> clip.imageEncoding >> clip.imageBytes >> clip.thumbnail >> clip.head >> count;
     clip.stored.clear();
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         Clip::Format entry;

@@ -21,8 +21,12 @@ public:
     // a 16000x1 image would make a 2048000x128 pixmap, and the cell shows 128 by 128 anyway.
     static constexpr int PreviewHeight = 128;
     static constexpr int MaxPreviewWidth = 8 * PreviewHeight;
+    // A row keeps this much of a text: more than its cell and tooltip ever show, so that they
+    // still mark a cut text.
+    static constexpr int TextHeadChars = 4096;
 
-    // Keeps format's bytes, compressed when they are large and compress well.
+    // Keeps format's bytes, compressed when they are large and compress well; of a text also
+    // its head, decoded here.
     void addData(const QString &format, const QByteArray &bytes);
     // Makes bytes, in the encoding named by the mime type encoding, the clip's image. They
     // are not listed as a format of their own unless addData lists them too.
@@ -39,8 +43,9 @@ public:
     void makePreview();
     // The image's preview; null when there is none to show.
     QImage preview() const { return thumbnail; }
-    // At most maxChars characters from the start of the text.
-    QString textHead(int maxChars) const;
+    // The start of the text, at most TextHeadChars characters: the window shows it without
+    // decompressing megabytes.
+    QString textHead() const { return head; }
     // A new clip sharing this one's stored bytes.
     Clip *copy() const;
     // What the clip holds, in bytes.
@@ -69,4 +74,5 @@ private:
     QString imageEncoding;
     QByteArray imageBytes;
     QImage thumbnail;
+    QString head;
 };
