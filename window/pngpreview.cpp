@@ -10,15 +10,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <utility>
 #include <vector>
 
 #include <png.h>
-#ifdef TESSEL_LIBDEFLATE
-#include <libdeflate.h>
-#endif
+#include <zlib.h>
 
 namespace {
 struct Source {
@@ -111,19 +107,17 @@ bool readPreview(png_structp png, png_infop info, std::vector<png_byte> &row, QI
     return true;
 }
 
-#ifdef TESSEL_LIBDEFLATE
 struct CommonPng {
     int width = 0;
     int height = 0;
     int channels = 0;
     std::vector<std::pair<const uchar *, size_t>> data; // the IDAT chunks' contents
-    size_t dataSize = 0;
 };
 
 // Reads the chunks of an 8-bit PNG that is not interlaced, has no palette and no transparent
-// colour. Anything else, or anything out of order, is left to libpng. The chunks' CRCs are not
-// checked: zlib's own checksum still catches damaged image data, a flipped bit elsewhere
-// changes at most the preview, and the bytes pasted are the ones that came, not ours.
+// colour. Anything else, or anything out of order, is left to libpng. No checksum is checked,
+// neither the chunks' CRCs nor the image data's Adler sum: a flipped bit changes at most the
+// preview, and the bytes pasted are the ones that came, not ours.
 bool readChunks(const QByteArray &png, CommonPng &common)
 {
     static const uchar signature[] = {137, 'P', 'N', 'G', '\r', '\n', 26, '\n'};
@@ -158,7 +152,6 @@ bool readChunks(const QByteArray &png, CommonPng &common)
             if (dataEnded)
                 return false;
             common.data.emplace_back(body, length);
-            common.dataSize += length;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
             return !common.data.empty();
         } else {
@@ -169,33 +162,6 @@ bool readChunks(const QByteArray &png, CommonPng &common)
         }
     }
     return false;
-}
-
-// All the rows with their filter bytes, inflated in one go: libdeflate does it far faster
-// than zlib in libpng's small steps, but only into a buffer for the whole result (25 MB for
-// a 4K photo).
-std::unique_ptr<uchar[]> inflateRows(const CommonPng &common, size_t size)
-{
-    std::unique_ptr<uchar[]> rows(new (std::nothrow) uchar[size]);
-    std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor *)> inflater(
-        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-    if (!rows || !inflater)
-        return nullptr;
-    // Writers split the stream into many small chunks; it is inflated from one piece.
-    std::vector<uchar> joined;
-    const uchar *stream = common.data.front().first;
-    size_t streamSize = common.data.front().second;
-    if (common.data.size() > 1) {
-        joined.reserve(common.dataSize);
-        for (const auto &[body, length] : common.data)
-            joined.insert(joined.end(), body, body + length);
-        stream = joined.data();
-        streamSize = joined.size();
-    }
-    if (libdeflate_zlib_decompress(inflater.get(), stream, streamSize, rows.get(), size, nullptr) !=
-        LIBDEFLATE_SUCCESS)
-        return nullptr;
-    return rows;
 }
 
 uchar paeth(int left, int above, int aboveLeft)
@@ -258,50 +224,74 @@ template <int Pixel> bool unfilter(uchar filter, uchar *row, const uchar *above,
     return false;
 }
 
-// Every row unfiltered in place, top to bottom, and handed to the sampler.
-template <int Pixel> bool unfilterRows(uchar *rows, const CommonPng &common, Sampler &sampler)
+// Inflates the rows one at a time out of the IDAT chunks as they lie in the file, unfilters
+// each from the one above and hands it to the sampler: two rows of memory, not the 25 MB of a
+// 4K photo. The stream is inflated raw, without its Adler sum (see readChunks).
+template <int Pixel> bool inflateRows(const CommonPng &common, Sampler &sampler)
 {
     const size_t length = size_t(common.width) * Pixel;
-    const std::vector<uchar> zeros(length);
-    const uchar *above = zeros.data();
-    for (int y = 0; y < common.height; ++y) {
-        uchar *row = rows + size_t(y) * (length + 1);
-        if (!unfilter<Pixel>(row[0], row + 1, above, length))
-            return false;
-        sampler.take(row + 1, y);
-        above = row + 1;
+    // With its filter byte in front; the row above the first is all zeros.
+    std::vector<uchar> buffers(2 * (length + 1));
+    uchar *row = buffers.data();
+    uchar *above = row + length + 1;
+    // The zlib header is two bytes, and some writers put only those in the first chunk.
+    size_t chunk = 0;
+    size_t skip = 2;
+    while (chunk < common.data.size() && common.data[chunk].second <= skip)
+        skip -= common.data[chunk++].second;
+    z_stream stream = {};
+    if (chunk == common.data.size() || inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return false;
+    stream.next_in = const_cast<uchar *>(common.data[chunk].first + skip);
+    stream.avail_in = uInt(common.data[chunk].second - skip);
+    bool read = true;
+    for (int y = 0; y < common.height && read; ++y) {
+        stream.next_out = row;
+        stream.avail_out = uInt(length + 1);
+        while (read && stream.avail_out > 0) {
+            if (stream.avail_in == 0) {
+                if (++chunk == common.data.size()) {
+                    read = false;
+                    break;
+                }
+                stream.next_in = const_cast<uchar *>(common.data[chunk].first);
+                stream.avail_in = uInt(common.data[chunk].second);
+                continue;
+            }
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            read = status == Z_OK || (status == Z_STREAM_END && stream.avail_out == 0);
+        }
+        read = read && unfilter<Pixel>(row[0], row + 1, above + 1, length);
+        if (read)
+            sampler.take(row + 1, y);
+        std::swap(row, above);
     }
-    return true;
+    inflateEnd(&stream);
+    return read;
 }
 
-// The common PNG without libpng, which spends most of its time inflating piecewise and
-// checking sums. False for any other PNG, which libpng then reads.
+// The common PNG without libpng, which spends much of its time on checksums and on rows
+// converted whole. False for any other PNG, which libpng then reads.
 bool readCommonPng(const QByteArray &png, QImage &preview)
 {
     CommonPng common;
     if (!readChunks(png, common))
         return false;
-    const size_t rowBytes = size_t(common.width) * size_t(common.channels);
-    // The caller has refused pictures too big to decode, but the size came from the file.
-    if (size_t(common.height) > SIZE_MAX / (rowBytes + 1))
-        return false;
-    const size_t size = (rowBytes + 1) * size_t(common.height);
-    const std::unique_ptr<uchar[]> rows = inflateRows(common, size);
-    if (!rows)
+    // Rows longer than zlib can count are left to libpng.
+    if (size_t(common.width) * size_t(common.channels) >= UINT_MAX)
         return false;
     Sampler sampler(preview, common.width, common.height, common.channels);
     switch (common.channels) {
     case 1:
-        return unfilterRows<1>(rows.get(), common, sampler);
+        return inflateRows<1>(common, sampler);
     case 2:
-        return unfilterRows<2>(rows.get(), common, sampler);
+        return inflateRows<2>(common, sampler);
     case 3:
-        return unfilterRows<3>(rows.get(), common, sampler);
+        return inflateRows<3>(common, sampler);
     default:
-        return unfilterRows<4>(rows.get(), common, sampler);
+        return inflateRows<4>(common, sampler);
     }
 }
-#endif
 } // namespace
 
 QImage pngPreview(const QByteArray &png, const QSize &size)
@@ -309,10 +299,8 @@ QImage pngPreview(const QByteArray &png, const QSize &size)
     QImage preview(size, QImage::Format_RGBA8888);
     if (preview.isNull())
         return QImage();
-#ifdef TESSEL_LIBDEFLATE
     if (readCommonPng(png, preview))
         return preview;
-#endif
     Source source{png};
     png_structp reader =
         png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, quietError, quietWarning);
