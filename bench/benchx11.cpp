@@ -1,5 +1,7 @@
 #include "benchx11.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 
 #include <algorithm>
@@ -104,6 +106,11 @@ QByteArray windowManagerName(Display *display)
     const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
                                           XInternAtom(display, "_NET_WM_NAME", False));
     return name.isEmpty() ? QByteArray("unnamed") : name;
+}
+
+QString besideThisProgram(const QString &relative)
+{
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
 }
 
 void stopProcess(QProcess &process, int waitMs)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 class QProcess;
 
@@ -31,6 +32,9 @@ bool selectRawKeyPresses(Display *display, int &opcode);
 
 // The running window manager's name, "none" without one.
 QByteArray windowManagerName(Display *display);
+
+// A file in the folder of the running bench, or relative to it (../tessel).
+QString besideThisProgram(const QString &relative);
 
 // Ends a process the bench started: asked first, killed if it has not ended within waitMs.
 void stopProcess(QProcess &process, int waitMs = 3000);

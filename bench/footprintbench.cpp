@@ -591,11 +591,6 @@ void printRow(const Result &r)
     std::fflush(stdout);
 }
 
-QString besideThisProgram(const QString &relative)
-{
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
-}
-
 void usage()
 {
     std::fprintf(stderr, "usage: bench_footprint [--tessel PATH] [--copies N] [--only TEXT] "
@@ -641,7 +636,7 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     if (tesselPath.isEmpty())
-        tesselPath = besideThisProgram(QStringLiteral("../tessel"));
+        tesselPath = benchx11::besideThisProgram(QStringLiteral("../tessel"));
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "bench_footprint: cannot open the X display (is DISPLAY set?)\n");

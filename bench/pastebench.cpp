@@ -10,7 +10,6 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -170,11 +169,6 @@ private:
     RawKeys raw;
 };
 
-QString besideThisProgram(const QString &relative)
-{
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
-}
-
 void usage()
 {
     std::fprintf(stderr, "usage: bench_paste [--tessel PATH] [--receiver PATH] [--presses N] "
@@ -186,8 +180,8 @@ void usage()
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QString tesselPath = besideThisProgram(QStringLiteral("../tessel"));
-    QString receiverPath = besideThisProgram(QStringLiteral("bench_paste_receiver"));
+    QString tesselPath = benchx11::besideThisProgram(QStringLiteral("../tessel"));
+    QString receiverPath = benchx11::besideThisProgram(QStringLiteral("bench_paste_receiver"));
     int presses = DefaultPresses;
     QByteArray only;
     for (int i = 1; i < argc; ++i) {

@@ -944,11 +944,6 @@ private:
     Window window;
 };
 
-QString besideThisProgram(const QString &relative)
-{
-    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
-}
-
 void usage()
 {
     std::fprintf(stderr, "usage: bench_responsive [--tessel PATH] [--receiver PATH] [--rounds N] "
@@ -1013,9 +1008,9 @@ int main(int argc, char **argv)
 
     QCoreApplication app(argc, argv);
     if (options.tessel.isEmpty())
-        options.tessel = besideThisProgram(QStringLiteral("../tessel"));
+        options.tessel = benchx11::besideThisProgram(QStringLiteral("../tessel"));
     if (options.receiver.isEmpty())
-        options.receiver = besideThisProgram(QStringLiteral("bench_paste_receiver"));
+        options.receiver = benchx11::besideThisProgram(QStringLiteral("bench_paste_receiver"));
 
     XSession x;
     if (!x.open()) {

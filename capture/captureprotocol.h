@@ -9,8 +9,8 @@ class QDataStream;
 class QIODevice;
 
 // What the window's process and its capture worker say to each other over the worker's
-// standard input and output. Each message is a frame: its size as a quint64, then a QDataStream of
-// the message type and its fields.
+// standard input and output. Each message is a frame: its size as a quint64, then a
+// QDataStream of the message type and its fields.
 namespace captureprotocol {
 
 enum class Message : quint8 {

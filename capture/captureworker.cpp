@@ -15,6 +15,9 @@
 using captureprotocol::Message;
 
 namespace {
+// The window only says short things: a longer frame means the input is not the window.
+const quint64 MaxRequestBytes = 1024;
+
 // Reads exactly size bytes; false at the end of the input or on an error.
 bool readExactly(QFile &in, char *data, qint64 size)
 {
@@ -40,8 +43,7 @@ void readFrames(int input, CaptureWorker *worker)
             if (!readExactly(in, header.data(), header.size()))
                 break;
             QDataStream(header) >> size;
-            // Only short messages come this way: anything else is not the window talking.
-            if (size > 1024)
+            if (size > MaxRequestBytes)
                 break;
             QByteArray frame(int(size), Qt::Uninitialized);
             if (!readExactly(in, frame.data(), frame.size()))
