@@ -13,8 +13,9 @@ int main(int argc, char **argv)
 {
     if (!platform::prepareStart())
         return 1;
-    if (argc == 3 && qstrcmp(argv[1], CaptureClient::WorkerArgument) == 0)
-        return runCaptureWorker(argc, argv, QByteArray(argv[2]).toUInt());
+    if (argc == 4 && qstrcmp(argv[1], CaptureClient::WorkerArgument) == 0)
+        return runCaptureWorker(argc, argv, QByteArray(argv[2]).toUInt(),
+                                QByteArray(argv[3]).toULongLong());
     QApplication app(argc, argv);
     SingleInstance instance(platform::sessionKey());
     switch (instance.start()) {

@@ -8,7 +8,9 @@
 #include <QDataStream>
 
 #include <cstdio>
+#include <memory>
 
+using captureprotocol::Header;
 using captureprotocol::Message;
 
 namespace {
@@ -17,10 +19,10 @@ const int PingIntervalMs = 5000;
 // A worker that has said nothing for this long is stuck: a single stalled request costs Qt's
 // 5 s timeout, and even a transfer of hundreds of megabytes takes a few seconds.
 const qint64 StuckAfterMs = 30000;
-// A worker that dies sooner than this after its start, this many times in a row, will not
-// do better: capture moves into this process.
-const qint64 QuickDeathMs = 10000;
+// A worker that dies this many times in a row before it is ready will not do better:
+// capture moves into this process.
 const int MaxQuickDeaths = 5;
+const int RestartBackoffMs = 200;
 // A worker still reading an older change this long after a newer one came is waiting on an
 // owner that is slow or hangs: the newer change wins, read by a new worker.
 const int SupersedeAfterMs = 300;
@@ -40,7 +42,13 @@ CaptureClient::CaptureClient(ClipStore &store) : store(store)
     connect(&watchdog, &QTimer::timeout, this, &CaptureClient::checkWorker);
     supersede.setSingleShot(true);
     supersede.setInterval(SupersedeAfterMs);
-    connect(&supersede, &QTimer::timeout, this, &CaptureClient::replaceWorker);
+    connect(&supersede, &QTimer::timeout, this, [this] {
+        if (state == State::Reading)
+            replaceWorker(nullptr);
+    });
+    reported.setSingleShot(true);
+    reported.setInterval(ReportWithinMs);
+    connect(&reported, &QTimer::timeout, this, &CaptureClient::checkReported);
     worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
@@ -53,155 +61,164 @@ CaptureClient::~CaptureClient()
     }
 }
 
-bool CaptureClient::start()
+void CaptureClient::start(const QString &workerProgram)
 {
-    active = true;
+    program = workerProgram.isEmpty() ? QCoreApplication::applicationFilePath() : workerProgram;
+    // What the clipboard holds already was copied before we ran.
+    settled = platform::clipboardStamp();
     watchdog.start(PingIntervalMs);
     startWorker();
-    return true;
 }
 
 void CaptureClient::startWorker()
 {
-    sinceStart.start();
+    state = State::Starting;
     sinceHeard.start();
-    worker.start(QCoreApplication::applicationFilePath(),
-                 {QString::fromLatin1(WorkerArgument), QString::number(++generation)});
+    worker.start(program, {QString::fromLatin1(WorkerArgument), QString::number(++generation),
+                           QString::number(platform::clientId())});
 }
 
-void CaptureClient::workerReady()
+void CaptureClient::workerReady(quint64 client)
 {
-    connected = true;
-    if (readOnConnect) {
-        readOnConnect = false;
-        // The new worker has seen no change yet: its change 0 is what the clipboard holds.
-        if (!platform::clipboardIsOurs() && store.isCollecting())
-            askToRead(0);
+    platform::refuseClipboardRequestsFrom(client);
+    state = State::Idle;
+    quickDeaths = 0;
+    // It hears every change from now on; whatever came before it, it reads now.
+    workerSaw = platform::clipboardStamp();
+    readIfNew(0);
+}
+
+void CaptureClient::readIfNew(quint64 change)
+{
+    const platform::ClipboardStamp now = platform::clipboardStamp();
+    if (platform::clipboardIsOurs() || !store.isCollecting()) {
+        settled = now;
+        send({Message::Skip, change});
+        return;
     }
-}
-
-void CaptureClient::askToRead(quint64 change)
-{
-    send(Message::Read, change);
-    reading = true;
+    if (change == 0 && now.sameCopyAs(settled))
+        return;
+    asked = now;
+    readingChange = change;
+    send({Message::Read, change, captureprotocol::pack(settled), captureprotocol::pack(now)});
+    state = State::Reading;
 }
 
 void CaptureClient::clipboardChanged()
 {
-    // A worker on its way reads what the clipboard holds once it is there.
-    if (!connected)
-        readOnConnect = true;
-    else if (reading && !supersede.isActive())
+    if (state == State::Reading && !platform::clipboardIsOurs() && !supersede.isActive())
         supersede.start();
+    // Restarted by every change: a burst is judged once it pauses.
+    else if (state == State::Idle)
+        reported.start();
 }
 
-void CaptureClient::replaceWorker()
+void CaptureClient::checkReported()
 {
-    if (!reading || worker.state() != QProcess::Running)
+    if (state == State::Idle && !workerSaw.sameCopyAs(platform::clipboardStamp()))
+        replaceWorker("the capture worker did not report a clipboard change");
+}
+
+void CaptureClient::replaceWorker(const char *why)
+{
+    if (worker.state() != QProcess::Running)
         return;
-    readOnConnect = true;
-    replacing = true;
-    // Its finished signal starts the next one.
+    if (why)
+        std::fprintf(stderr, "tessel: %s; starting it again.\n", why);
+    state = State::Ending;
     worker.kill();
 }
 
 void CaptureClient::pasting()
 {
-    // What the worker is reading, our paste supersedes; and on Windows a reader keeps the
-    // clipboard open while it waits for the owner, so that nobody could set it.
-    if (!reading || worker.state() != QProcess::Running)
-        return;
-    replacing = true;
-    worker.kill();
+    // Where a reader keeps the clipboard open while it waits for the owner, nobody could set
+    // it: our paste supersedes the read. Elsewhere the read goes on, and the owner's answers
+    // still come.
+    if (state == State::Reading && platform::readingHoldsClipboard())
+        replaceWorker(nullptr);
 }
 
-void CaptureClient::send(Message message, quint64 change)
+void CaptureClient::send(const Header &header)
 {
-    if (!connected)
+    if (state == State::Starting || state == State::Off || worker.state() != QProcess::Running)
         return;
-    captureprotocol::send(worker, captureprotocol::frame(message, change));
+    captureprotocol::send(worker, captureprotocol::frame(header));
 }
 
 void CaptureClient::readFrames()
 {
     sinceHeard.start();
-    while (worker.state() == QProcess::Running && frames.complete(worker)) {
+    while (worker.state() == QProcess::Running && state != State::Ending &&
+           frames.complete(worker)) {
         QDataStream in(&worker);
-        quint64 change = 0;
-        const Message message = captureprotocol::read(in, change);
+        const Header header = captureprotocol::read(in);
         std::unique_ptr<Clip> clip;
-        if (message == Message::Clip) {
+        if (header.message == Message::Clip) {
             clip = std::make_unique<Clip>();
             in >> *clip;
         }
         if (in.status() != QDataStream::Ok || !frames.done(worker)) {
-            std::fprintf(stderr, "tessel: the capture worker said something else than "
-                                 "expected; starting it again.\n");
-            // Its finished signal starts the next one.
-            worker.kill();
+            replaceWorker("the capture worker said something else than expected");
             return;
         }
-        // A change seen while we own the clipboard is ours, or our paste superseded it.
-        const bool ours = platform::clipboardIsOurs();
-        if (message == Message::Ready) {
-            workerReady();
-        } else if (message == Message::Changed) {
-            if (!ours && store.isCollecting())
-                askToRead(change);
-            else
-                send(Message::Skip, change);
-        } else if (message == Message::Nothing) {
-            finishedReading();
-        } else if (message == Message::Clip) {
-            finishedReading();
-            if (!ours)
-                store.add(std::move(clip));
-        } else if (message == Message::Restart) {
-            replacing = true;
-            readOnConnect = false;
-            // Its finished signal starts the next one.
-            worker.kill();
+        switch (header.message) {
+        case Message::Ready:
+            workerReady(header.stamp);
+            break;
+        case Message::Changed:
+            workerSaw = captureprotocol::unpack(header.stamp);
+            readIfNew(header.change);
+            break;
+        case Message::Clip:
+        case Message::Nothing:
+            settled = captureprotocol::unpack(header.stamp);
+            // An answer to an older request: the worker goes on with the newer one.
+            if (header.change == readingChange) {
+                state = State::Idle;
+                supersede.stop();
+            }
+            store.add(std::move(clip));
+            break;
+        case Message::Restart:
+            replaceWorker(nullptr);
             return;
+        default:
+            break;
         }
     }
-}
-
-void CaptureClient::finishedReading()
-{
-    reading = false;
-    supersede.stop();
 }
 
 void CaptureClient::checkWorker()
 {
     if (worker.state() != QProcess::Running)
         return;
-    if (sinceHeard.elapsed() > StuckAfterMs) {
-        std::fprintf(stderr, "tessel: the capture worker stopped answering; starting it again.\n");
-        // Its finished signal starts the next one.
-        worker.kill();
-        return;
-    }
-    send(Message::Ping);
+    if (sinceHeard.elapsed() > StuckAfterMs)
+        replaceWorker("the capture worker stopped answering");
+    else
+        send({Message::Ping});
 }
 
 void CaptureClient::workerGone()
 {
-    connected = false;
+    const State was = state;
     // Whatever half frame it left is no start for the next one.
     worker.readAllStandardOutput();
     frames = captureprotocol::FrameReader();
-    finishedReading();
-    // A worker replaced on purpose, or that asked to be, did not fail.
-    quickDeaths = !replacing && sinceStart.elapsed() < QuickDeathMs ? quickDeaths + 1 : 0;
-    replacing = false;
-    if (quickDeaths >= MaxQuickDeaths) {
+    supersede.stop();
+    reported.stop();
+    // It died of the data it was reading: the next worker must not read it again.
+    if (was == State::Reading)
+        settled = asked;
+    // Only a worker that cannot even start moves capture here: one that died of an owner's
+    // data would die here too.
+    if (was == State::Starting && ++quickDeaths >= MaxQuickDeaths) {
         std::fprintf(stderr, "tessel: the capture worker keeps failing; capturing in the "
                              "window's process from now on.\n");
-        active = false;
+        state = State::Off;
         watchdog.stop();
         return;
     }
+    state = State::Ending;
     // Stored clips live here, not in the worker: at most the change in flight is lost.
-    QTimer::singleShot(quickDeaths * 200, this, &CaptureClient::startWorker);
+    QTimer::singleShot(quickDeaths * RestartBackoffMs, this, &CaptureClient::startWorker);
 }

@@ -7,8 +7,6 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <memory>
-
 class ClipStore;
 
 // The window's side of capture: starts the capture worker, tells it which changes to read,
@@ -18,46 +16,62 @@ class CaptureClient : public QObject {
     Q_OBJECT
 
 public:
+    // How the worker's process is doing.
+    enum class State {
+        Off,      // no worker: the window's process captures
+        Starting, // started, not ready yet
+        Idle,     // watching the clipboard
+        Reading,  // reading a change
+        Ending,   // being replaced: its end starts the next one
+    };
+
     explicit CaptureClient(ClipStore &store);
     ~CaptureClient() override;
 
-    // Starts the worker, this program's own executable run with workerArgument. False when
-    // no worker can be had; the caller then captures in this process.
-    bool start();
+    // Starts the worker, this program's own executable run with WorkerArgument (or program,
+    // when given: the tests' scripted worker).
+    void start(const QString &program = QString());
     // Whether a worker reads the clipboard now, or one is on its way.
-    bool isActive() const { return active; }
+    bool isActive() const { return state != State::Off; }
+    State currentState() const { return state; }
     // This process saw the clipboard change. A worker still waiting for an older change's
-    // owner is replaced, and the new one reads the newest change at once; so does a worker
-    // that is still starting.
+    // owner is replaced, and the new one reads the newest change at once; so is a worker
+    // that does not report the change within ReportWithinMs.
     void clipboardChanged();
     // This process is about to put a clip on the clipboard.
     void pasting();
 
     static const char WorkerArgument[];
+    // A worker that has not reported a change the window saw this long after it is stuck.
+    static constexpr int ReportWithinMs = 1000;
 
 private:
     void startWorker();
-    void workerReady();
+    void workerReady(quint64 client);
     void readFrames();
+    bool handle(const captureprotocol::Header &header, QIODevice &rest);
     void workerGone();
     void checkWorker();
-    void send(captureprotocol::Message message, quint64 change = 0);
-    void askToRead(quint64 change);
-    void finishedReading();
-    void replaceWorker();
+    void checkReported();
+    void send(const captureprotocol::Header &header);
+    void readIfNew(quint64 change);
+    void replaceWorker(const char *why);
 
     ClipStore &store;
     QProcess worker;
+    QString program;
     unsigned generation = 0;
-    bool connected = false;
+    State state = State::Off;
     captureprotocol::FrameReader frames;
     QTimer watchdog;
     QElapsedTimer sinceHeard;
     int quickDeaths = 0;
-    QElapsedTimer sinceStart;
     QTimer supersede;
-    bool reading = false;
-    bool readOnConnect = false;
-    bool replacing = false;
-    bool active = false;
+    QTimer reported;
+    // The copy last stored or given up on: no worker reads it again.
+    platform::ClipboardStamp settled;
+    // The owner as the worker last reported it, and as it was when a read was asked for.
+    platform::ClipboardStamp workerSaw;
+    platform::ClipboardStamp asked;
+    quint64 readingChange = 0;
 };

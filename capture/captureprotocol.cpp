@@ -24,19 +24,31 @@ protected:
 };
 } // namespace
 
-QByteArray frame(Message message, quint64 change)
+quint64 pack(const platform::ClipboardStamp &stamp)
+{
+    return quint64(stamp.owner) << 32 | stamp.time;
+}
+
+platform::ClipboardStamp unpack(quint64 stamp)
+{
+    return {quint32(stamp >> 32), quint32(stamp)};
+}
+
+QByteArray frame(const Header &header)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << quint8(message) << change;
+    out << quint8(header.message) << header.change << header.stamp << header.current;
     return bytes;
 }
 
-Message read(QDataStream &in, quint64 &change)
+Header read(QDataStream &in)
 {
     quint8 message = 0;
-    in >> message >> change;
-    return Message(message);
+    Header header;
+    in >> message >> header.change >> header.stamp >> header.current;
+    header.message = Message(message);
+    return header;
 }
 
 void send(QIODevice &channel, const QByteArray &frame)
@@ -47,10 +59,9 @@ void send(QIODevice &channel, const QByteArray &frame)
     channel.write(frame);
 }
 
-void send(QIODevice &channel, Message message, quint64 change,
-          const std::function<void(QDataStream &)> &write)
+void send(QIODevice &channel, const Header &header, const std::function<void(QDataStream &)> &write)
 {
-    const QByteArray head = frame(message, change);
+    const QByteArray head = frame(header);
     SizeCounter counter;
     QDataStream measure(&counter);
     write(measure);

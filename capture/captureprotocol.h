@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/platform.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -14,30 +16,44 @@ class QIODevice;
 namespace captureprotocol {
 
 enum class Message : quint8 {
-    Ready,   // worker: watching the clipboard; what it holds now is its change 0
-    Changed, // worker: the clipboard changed; a change number follows
-    Read,    // window: read that change
+    Ready,   // worker: watching the clipboard; its client id follows
+    Changed, // worker: the clipboard changed; a change number and the new owner's stamp follow
+    Read,    // window: read that change, unless it is the copy last settled, or ours
     Skip,    // window: leave that change alone (ours, or collecting is paused)
-    Clip,    // worker: the clip read for a change; the change number and the clip follow
-    Nothing, // worker: the change held nothing worth a slot
+    Clip,    // worker: the clip read for a change; the change, its stamp and the clip follow
+    Nothing, // worker: the change held nothing worth a slot, or was superseded while read
     Ping,    // window: are you there?
     Pong,    // worker: yes
     Restart, // worker: an owner stalled; replace me (Qt would take its late answer for another)
 };
 
-// A message about a change; the clip of a Clip message follows in the same frame.
-QByteArray frame(Message message, quint64 change = 0);
+// What every frame starts with; a Clip frame's clip follows it.
+struct Header {
+    Message message = Message::Ping;
+    quint64 change = 0;
+    // Ready: the worker's client id. Changed, Clip, Nothing: the owner's stamp. Read: the
+    // stamp of the copy the window settled last, which is not read again.
+    quint64 stamp = 0;
+    // Read: the owner as the window last saw it, which tells a worker that has seen no
+    // change yet when the owner took the clipboard.
+    quint64 current = 0;
+};
+
+quint64 pack(const platform::ClipboardStamp &stamp);
+platform::ClipboardStamp unpack(quint64 stamp);
+
+QByteArray frame(const Header &header);
 
 void send(QIODevice &channel, const QByteArray &frame);
 
-// Sends a message about a change followed by the fields that write puts on a stream. write
-// is called twice, to measure the frame and then straight onto the channel, so that the
-// megabytes of a clip are not copied into a frame first.
-void send(QIODevice &channel, Message message, quint64 change,
+// Sends a header followed by the fields that write puts on a stream. write is called twice,
+// to measure the frame and then straight onto the channel, so that the megabytes of a clip
+// are not copied into a frame first.
+void send(QIODevice &channel, const Header &header,
           const std::function<void(QDataStream &)> &write);
 
-// The message a frame holds and the change it is about; in is left at the next field.
-Message read(QDataStream &in, quint64 &change);
+// The header a frame starts with; in is left at the next field.
+Header read(QDataStream &in);
 
 // Waits for whole frames on a buffered channel, however many pieces they come in, so that
 // a frame is read straight off the channel's buffer, without a copy of megabytes first.

@@ -1,6 +1,5 @@
 #include "captureworker.h"
 
-#include "capture/captureprotocol.h"
 #include "platform/platform.h"
 #include "window/clip.h"
 #include "window/clipreader.h"
@@ -61,52 +60,71 @@ CaptureWorker::CaptureWorker(int output)
     channel.open(output, QIODevice::WriteOnly | QIODevice::Unbuffered);
     connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
             &CaptureWorker::clipboardChanged);
-    send(captureprotocol::frame(Message::Ready));
+    send({Message::Ready, 0, platform::clientId()});
 }
 
-void CaptureWorker::send(const QByteArray &frame)
+void CaptureWorker::send(const captureprotocol::Header &header)
 {
-    captureprotocol::send(channel, frame);
+    captureprotocol::send(channel, captureprotocol::frame(header));
 }
 
 void CaptureWorker::clipboardChanged()
 {
     // Nothing is read before the window says so: the change may be its own paste.
-    send(captureprotocol::frame(Message::Changed, ++latestChange));
+    send({Message::Changed, ++latestChange, captureprotocol::pack(platform::clipboardStamp())});
 }
 
 void CaptureWorker::handle(const QByteArray &frame)
 {
     QDataStream in(frame);
-    quint64 change = 0;
-    const Message message = captureprotocol::read(in, change);
-    if (message == Message::Ping)
-        send(captureprotocol::frame(Message::Pong));
+    const captureprotocol::Header request = captureprotocol::read(in);
+    if (request.message == Message::Ping)
+        send({Message::Pong});
     // A newer change has come since: that one will be asked about.
-    else if (message == Message::Read && change == latestChange)
-        readChange(change);
+    else if (request.message == Message::Read && request.change == latestChange)
+        readChange(request);
 }
 
-void CaptureWorker::readChange(quint64 change)
+void CaptureWorker::readChange(const captureprotocol::Header &request)
 {
-    bool stalled = false;
+    using platform::OwnerChange;
+    platform::ClipboardStamp stamp = platform::clipboardStamp();
+    const platform::ClipboardStamp current = captureprotocol::unpack(request.current);
+    // A worker that has seen no change yet knows the owner, but not since when.
+    if (!stamp.time && stamp.owner == current.owner)
+        stamp = current;
+    const captureprotocol::Header nothing{Message::Nothing, request.change,
+                                          captureprotocol::pack(stamp)};
+    if (stamp.sameCopyAs(captureprotocol::unpack(request.stamp)) || stamp.sameCopyAs(sent)) {
+        send(nothing);
+        return;
+    }
+    ClipRead read;
+    read.ownerUnchanged = [&stamp] {
+        // A paste of the window's own takes the clipboard without answering us: what the
+        // owner still sends is its own.
+        return platform::ownerChangeSince(stamp) != OwnerChange::ToOther;
+    };
     const std::unique_ptr<Clip> clip =
-        readClip(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard), &stalled);
+        readClip(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard), read);
     if (clip) {
-        captureprotocol::send(channel, Message::Clip, change,
+        sent = stamp;
+        captureprotocol::send(channel, {Message::Clip, request.change, nothing.stamp},
                               [&clip](QDataStream &out) { out << *clip; });
     } else {
-        send(captureprotocol::frame(Message::Nothing, change));
+        send(nothing);
     }
     // An owner that answers after Qt gave up on it still writes its data to our window, where
     // Qt would take it for the answer to a later request: a new process starts clean.
-    if (stalled)
-        send(captureprotocol::frame(Message::Restart));
+    if (read.stalled)
+        send({Message::Restart});
 }
 
-int runCaptureWorker(int &argc, char **argv, unsigned generation)
+int runCaptureWorker(int &argc, char **argv, unsigned generation, quint64 window)
 {
     const platform::WorkerChannel channel = platform::openWorkerChannel();
+    // Before anything is read: no change of owner from now on goes unseen.
+    platform::watchClipboardOwner(window);
     QApplication app(argc, argv);
     platform::separateFromEarlierWorkers(generation);
     CaptureWorker worker(channel.output);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/captureprotocol.h"
+
 #include <QFile>
 #include <QObject>
 
@@ -19,13 +21,16 @@ public:
 
 private:
     void clipboardChanged();
-    void readChange(quint64 change);
-    void send(const QByteArray &frame);
+    void readChange(const captureprotocol::Header &request);
+    void send(const captureprotocol::Header &header);
 
     QFile channel;
     quint64 latestChange = 0;
+    // The copy this worker sent last: never read twice.
+    platform::ClipboardStamp sent;
 };
 
 // The worker's main: runs until the window's process goes away. generation counts the
-// workers the window has started. Returns the exit status.
-int runCaptureWorker(int &argc, char **argv, unsigned generation);
+// workers the window has started; window is the window process's client id. Returns the
+// exit status.
+int runCaptureWorker(int &argc, char **argv, unsigned generation, quint64 window);

@@ -9,6 +9,8 @@ NativeEventFilter::~NativeEventFilter() = default;
 bool NativeEventFilter::nativeEventFilter(const QByteArray &eventType, void *message, long *)
 {
     const platform::HotKeyPress press = platform::hotKeyPressed(eventType, message);
+    if (press.handled)
+        return true;
     if (slotOfKey(press.code) < 0)
         return false;
     // A late press is still our key: letting it through would hand it to whatever window

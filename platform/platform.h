@@ -41,6 +41,52 @@ struct WorkerChannel {
 };
 WorkerChannel openWorkerChannel();
 
+// Names this process among the users of the windowing system: the window passes its own to
+// the capture worker, and the worker reports its own to the window.
+quint64 clientId();
+
+// One owner's hold on the clipboard: two stamps that are the same copy name the same copy
+// made by the user, however often it is looked at.
+struct ClipboardStamp {
+    quint32 owner = 0; // the owner's window (X11), 0 where the system names no owner
+    quint32 time = 0;  // when it took the clipboard, or the change's number; 0: not known
+    bool sameCopyAs(const ClipboardStamp &other) const
+    {
+        // Where one side never saw the change itself, the owner alone tells.
+        if (!time || !other.time)
+            return owner && owner == other.owner;
+        return owner == other.owner && time == other.time;
+    }
+};
+
+// What became of the clipboard since a stamp was taken.
+enum class OwnerChange {
+    None,     // the same owner still holds it
+    ToWindow, // the window's process took it: a paste, which never answers the worker
+    ToOther,  // another program took it, or it was emptied
+};
+
+// In a capture worker, before it reads anything: follows who holds the clipboard from now
+// on. window is the window process's clientId.
+void watchClipboardOwner(quint64 window);
+// The clipboard's owner now, as far as the system has told.
+ClipboardStamp clipboardStamp();
+// Whether the clipboard changed hands since stamp was taken.
+OwnerChange ownerChangeSince(const ClipboardStamp &stamp);
+
+// The window's side: requests from this client (the capture worker) for what the window
+// holds on the clipboard are refused. What the worker reads then comes from other owners
+// only, also when a paste takes the clipboard while it reads.
+void refuseClipboardRequestsFrom(quint64 client);
+
+// Whether a clipboard read keeps everyone else from setting the clipboard while it lasts
+// (Windows): a paste must then end the read first.
+bool readingHoldsClipboard();
+
+// Whether Qt's clipboard reader lists "application/x-qt-image" after the owner's formats
+// whenever one of them is an image, though the owner never offered it (X11).
+bool readerAddsImageValue();
+
 // Called in a capture worker once the application object exists, before it reads the
 // clipboard. generation counts the workers the window has started: an owner's late answer
 // to an earlier worker, ended while it waited, must not reach this one.
@@ -84,8 +130,9 @@ void unregisterHotKey(WId window, int keyCode);
 
 // What a native event means to the hotkeys.
 struct HotKeyPress {
-    WPARAM code = 0;   // the key code of the registered key pressed; 0: not a press of ours
-    bool late = false; // made more than LatePressMs ago: ours to swallow, not to paste
+    WPARAM code = 0;      // the key code of the registered key pressed; 0: not a press of ours
+    bool late = false;    // made more than LatePressMs ago: ours to swallow, not to paste
+    bool handled = false; // not a press, but the backend answered it: no one else may
 };
 
 // Reads every native event the application receives. Besides reporting presses, the

@@ -50,6 +50,35 @@ WorkerChannel openWorkerChannel()
 
 void separateFromEarlierWorkers(unsigned) {}
 
+quint64 clientId()
+{
+    return 0;
+}
+
+void watchClipboardOwner(quint64) {}
+
+ClipboardStamp clipboardStamp()
+{
+    return {};
+}
+
+OwnerChange ownerChangeSince(const ClipboardStamp &)
+{
+    return OwnerChange::None;
+}
+
+void refuseClipboardRequestsFrom(quint64) {}
+
+bool readingHoldsClipboard()
+{
+    return false;
+}
+
+bool readerAddsImageValue()
+{
+    return state().readerAddsImageValue;
+}
+
 void yieldFront() {}
 
 void onEndRequest(std::function<void()>) {}

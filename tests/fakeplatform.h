@@ -20,6 +20,7 @@ struct State {
     QList<int> registered;    // key codes held now
     QList<int> unregistered;  // every key code passed to unregisterHotKey
     int pastes = 0;
+    bool readerAddsImageValue = false; // as Qt's X11 clipboard reader does
 };
 
 State &state();

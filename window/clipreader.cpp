@@ -1,5 +1,6 @@
 #include "clipreader.h"
 
+#include "platform/platform.h"
 #include "window/clip.h"
 
 #include <QBuffer>
@@ -8,7 +9,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMimeData>
-#include <QScopeGuard>
 #include <QStringList>
 
 #include <algorithm>
@@ -30,20 +30,16 @@ bool isProtocolTarget(const QString &format)
     return targets.contains(format);
 }
 
-// A request that brought nothing after this long ran into Qt's clipboard timeout (5 s): the
-// owner has stopped answering, and asking it for more would freeze the window again.
-const qint64 StalledRequestMs = 1000;
-
 // Reads a clipboard owner's formats, each once, and gives up on the owner after its first
-// request that timed out.
+// request that timed out, or once another owner took the clipboard.
 class OwnerReader {
 public:
-    explicit OwnerReader(const QMimeData &source) : source(source) {}
+    OwnerReader(const QMimeData &source, ClipRead &read) : source(source), limits(read) {}
 
     // Null when the owner refused or never answered.
     QVariant read(const QString &format)
     {
-        if (stalled)
+        if (limits.stalled || cut || !unchanged())
             return QVariant();
         QElapsedTimer timer;
         timer.start();
@@ -52,17 +48,23 @@ public:
         const bool empty =
             format == Clip::ImageFormat ? value.isNull() : value.toByteArray().isEmpty();
         if (empty) {
-            stalled = timer.elapsed() >= StalledRequestMs;
+            limits.stalled = timer.elapsed() >= limits.stalledAfterMs;
             return QVariant();
         }
         return value;
     }
 
-    bool hasStalled() const { return stalled; }
+    // False once another owner has taken the clipboard: then nothing read is kept.
+    bool unchanged()
+    {
+        cut = cut || (limits.ownerUnchanged && !limits.ownerUnchanged());
+        return !cut;
+    }
 
 private:
     const QMimeData &source;
-    bool stalled = false;
+    ClipRead &limits;
+    bool cut = false;
 };
 
 // Password managers mark what they copy so that clipboard tools leave it alone. A mark that
@@ -159,19 +161,25 @@ QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
 
 } // namespace
 
-std::unique_ptr<Clip> readClip(const QMimeData *source, bool *stalled)
+std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &&read)
+{
+    return readClip(source, read);
+}
+
+std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
 {
     if (!source)
         return nullptr;
     QStringList formats = source->formats();
     formats.erase(std::remove_if(formats.begin(), formats.end(), isProtocolTarget), formats.end());
-    OwnerReader reader(*source);
-    // Set however the reading ends.
-    const auto noteStall = qScopeGuard([&] {
-        if (stalled)
-            *stalled = reader.hasStalled();
-    });
-    if (formats.isEmpty() || isMarkedSecret(formats, reader))
+    const bool hasImage = formats.contains(Clip::ImageFormat);
+    // Where the reader names the image value after the owner's own formats, the owner never
+    // offered it: offered back, it would make Qt offer every image type it can write.
+    if (platform::readerAddsImageValue() && hasImage && formats.last() == Clip::ImageFormat &&
+        formats.size() > 1)
+        formats.removeLast();
+    OwnerReader reader(*source, read);
+    if (formats.isEmpty() || !reader.unchanged() || isMarkedSecret(formats, reader))
         return nullptr;
     auto clip = std::make_unique<Clip>();
     const QString imageType = readImage(formats, reader, *clip);
@@ -190,10 +198,11 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, bool *stalled)
             any = true;
         }
     }
-    if (!any)
+    // Whatever came after another owner took over may be that owner's.
+    if (!any || !reader.unchanged())
         return nullptr;
     // A text wins over the image in the row: only an image alone is shown.
-    if (formats.contains(Clip::ImageFormat) && !formats.contains(QStringLiteral("text/plain")))
+    if (hasImage && !formats.contains(QStringLiteral("text/plain")))
         clip->makePreview();
     return clip;
 }

@@ -17,6 +17,8 @@ const int DeleteIconResource = 4;
 const BYTE VkV = 'V';
 
 HINSTANCE module = nullptr;
+// The window's process, for a capture worker.
+DWORD windowProcess = 0;
 
 void keyEvent(BYTE virtualKey, DWORD flags)
 {
@@ -58,6 +60,49 @@ WorkerChannel openWorkerChannel()
     _setmode(0, _O_BINARY);
     _setmode(1, _O_BINARY);
     return WorkerChannel();
+}
+
+quint64 clientId()
+{
+    return GetCurrentProcessId();
+}
+
+void watchClipboardOwner(quint64 window)
+{
+    windowProcess = DWORD(window);
+}
+
+ClipboardStamp clipboardStamp()
+{
+    // Windows numbers every change of the clipboard.
+    return {0, quint32(GetClipboardSequenceNumber())};
+}
+
+OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
+{
+    if (clipboardStamp().time == stamp.time)
+        return OwnerChange::None;
+    DWORD process = 0;
+    const HWND owner = GetClipboardOwner();
+    return owner && GetWindowThreadProcessId(owner, &process) && process == windowProcess
+               ? OwnerChange::ToWindow
+               : OwnerChange::ToOther;
+}
+
+void refuseClipboardRequestsFrom(quint64)
+{
+    // A paste ends the worker's read before it sets the clipboard (readingHoldsClipboard).
+}
+
+bool readingHoldsClipboard()
+{
+    return true;
+}
+
+bool readerAddsImageValue()
+{
+    // Here the image value stands for the owner's own bitmap formats.
+    return false;
 }
 
 void separateFromEarlierWorkers(unsigned)

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/x11/x11clipboard.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QCoreApplication>
@@ -573,6 +575,9 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
         return {};
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
     const uint8_t type = event->response_type & ~0x80;
+    if (x11::refuseWorkerRequest(event))
+        return {0, false, true};
+    x11::noteOwnerChange(event);
     if (type != XCB_KEY_PRESS) {
         // Let Qt see the change as well: the caller passes every event on but presses.
         if (!hotKeys.retakePending && isMappingChange(event, type)) {
@@ -613,28 +618,6 @@ void paste()
     XTestFakeKeyEvent(display, injection.v, False, CurrentTime);
     XTestFakeKeyEvent(display, injection.control, False, CurrentTime);
     XFlush(display);
-}
-
-bool clipboardIsOurs()
-{
-    if (!isX11())
-        return false;
-    xcb_connection_t *connection = QX11Info::connection();
-    static const xcb_atom_t clipboard = [connection] {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, 9, "CLIPBOARD"), nullptr);
-        const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return atom;
-    }();
-    xcb_get_selection_owner_reply_t *reply = xcb_get_selection_owner_reply(
-        connection, xcb_get_selection_owner(connection, clipboard), nullptr);
-    const xcb_window_t owner = reply ? reply->owner : xcb_window_t(XCB_WINDOW_NONE);
-    std::free(reply);
-    // Every window this connection makes has an id within its resource range.
-    const xcb_setup_t *setup = xcb_get_setup(connection);
-    return owner != XCB_WINDOW_NONE &&
-           (owner & ~setup->resource_id_mask) == setup->resource_id_base;
 }
 
 } // namespace platform

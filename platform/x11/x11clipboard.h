@@ -1,0 +1,14 @@
+#pragma once
+
+#include <xcb/xcb.h>
+
+namespace x11 {
+
+// Answers a request for our clipboard that comes from the capture worker with a refusal.
+// True when event was such a request.
+bool refuseWorkerRequest(const xcb_generic_event_t *event);
+
+// Follows the clipboard's owner from the window's own events.
+void noteOwnerChange(const xcb_generic_event_t *event);
+
+} // namespace x11
