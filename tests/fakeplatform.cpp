@@ -95,6 +95,11 @@ void paste()
     ++state().pastes;
 }
 
+QString pasteFormatName(const QString &format)
+{
+    return format;
+}
+
 bool clipboardIsOurs()
 {
     return QGuiApplication::clipboard()->ownsClipboard();

@@ -615,6 +615,12 @@ void paste()
     XFlush(display);
 }
 
+QString pasteFormatName(const QString &format)
+{
+    // Qt names an X11 target as it is.
+    return format;
+}
+
 bool clipboardIsOurs()
 {
     if (!isX11())
