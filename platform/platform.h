@@ -142,6 +142,11 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 // Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
 void paste();
 
+// The clipboard name a paste offers a format under, given the name Qt read it under: where
+// Qt reads some of the system's formats under names of its own, the system's name again, so
+// that other programs find the format where they look for it.
+QString pasteFormatName(const QString &format);
+
 // Whether this process owns the clipboard now, as the system has it: Qt learns of a new
 // owner only when it handles the event, which may come after other news of the change.
 bool clipboardIsOurs();

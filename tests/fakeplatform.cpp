@@ -124,6 +124,11 @@ void paste()
     ++state().pastes;
 }
 
+QString pasteFormatName(const QString &format)
+{
+    return format;
+}
+
 bool clipboardIsOurs()
 {
     return QGuiApplication::clipboard()->ownsClipboard();

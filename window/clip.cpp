@@ -141,10 +141,12 @@ void Clip::makePreview()
     }
 }
 
-Clip *Clip::copy() const
+Clip *Clip::copy(QString (*nameFor)(const QString &)) const
 {
     auto *other = new Clip;
     other->stored = stored;
+    for (Format &entry : other->stored)
+        entry.name = nameFor(entry.name);
     other->imageEncoding = imageEncoding;
     other->imageBytes = imageBytes;
     other->thumbnail = thumbnail;

@@ -46,8 +46,8 @@ public:
     // The start of the text, at most TextHeadChars characters: the window shows it without
     // decompressing megabytes.
     QString textHead() const { return head; }
-    // A new clip sharing this one's stored bytes.
-    Clip *copy() const;
+    // A new clip sharing this one's stored bytes, each format listed under nameFor(its name).
+    Clip *copy(QString (*nameFor)(const QString &)) const;
     // What the clip holds, in bytes.
     qint64 storedBytes() const;
 

@@ -1,5 +1,6 @@
 #include "clipstore.h"
 
+#include "platform/platform.h"
 #include "window/clipreader.h"
 
 ClipStore::ClipStore() = default;
@@ -83,5 +84,5 @@ void ClipStore::clearAll()
 
 QMimeData *ClipStore::cloneMimeData(const Clip *source)
 {
-    return source->copy();
+    return source->copy(platform::pasteFormatName);
 }

@@ -52,7 +52,8 @@ public:
     void clear(int slot);
     void clearAll();
 
-    // A new clip holding every data format of source, in source's order; the caller owns it.
+    // A new clip holding every data format of source, in source's order, each under the name
+    // a paste offers it under; the caller owns it.
     static QMimeData *cloneMimeData(const Clip *source);
 
 signals:

@@ -166,6 +166,18 @@ void paste()
     keyEvent(VK_CONTROL, KEYEVENTF_KEYUP);
 }
 
+QString pasteFormatName(const QString &format)
+{
+    // Qt reads a format it has no converter for (Rich Text Format, PNG, any program's own) as
+    // application/x-qt-windows-mime;value="<name>", but registers a name it is handed as it
+    // is: the wrapped one would be a new format that no other program asks for.
+    static const QString wrapper = QStringLiteral("application/x-qt-windows-mime;value=\"");
+    if (format.size() <= wrapper.size() + 1 || !format.startsWith(wrapper, Qt::CaseInsensitive) ||
+        !format.endsWith(QLatin1Char('"')))
+        return format;
+    return format.mid(wrapper.size(), format.size() - wrapper.size() - 1);
+}
+
 bool clipboardIsOurs()
 {
     DWORD process = 0;

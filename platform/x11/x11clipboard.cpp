@@ -2,6 +2,7 @@
 
 #include "platform/platform.h"
 
+#include <QString>
 #include <QX11Info>
 
 #include <cstdlib>
@@ -155,6 +156,12 @@ OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
 void refuseClipboardRequestsFrom(quint64 client)
 {
     refusedClient = client;
+}
+
+QString pasteFormatName(const QString &format)
+{
+    // Qt names an X11 target as it is.
+    return format;
 }
 
 bool readingHoldsClipboard()

@@ -2,8 +2,9 @@
 # The real tessel.exe of the cross build, staged with its DLLs, under Wine on a private Xvfb
 # display with openbox: its window, slots for a text and an image copied on the X side,
 # F-keys pasting into a Windows program that has the focus (Wine delivers a registered
-# hotkey only then), also while a capture waits on an owner that hangs, a key another
-# program holds, and a clean exit that releases the keys.
+# hotkey only then), a Windows program's formats pasted back under their own names, a paste
+# while a capture waits on an owner that hangs, a key another program holds, and a clean
+# exit that releases the keys.
 # Inputs: WIN_BUILD (the cross build), TITLE (the window's title), E2E_ARTIFACTS.
 : "${WIN_BUILD:?the Windows build folder}" "${TITLE:?the window title}"
 TESSEL="$WIN_BUILD/stage/tessel.exe"
@@ -92,12 +93,33 @@ modifiers_ignored() {
 }
 check "Ctrl+F1 and Shift+F1 paste nothing" modifiers_ignored
 
+# A Windows program's copy in five formats, three of which Qt reads under wrapped names of
+# its own (application/x-qt-windows-mime;value="PNG"): its slot's F-key puts each back under
+# its own name with its bytes, in the copy's order, and no wrapped name besides.
+copied_formats() { sed -n 's/^format //p' "$WORK/formats.log"; }
+formats_come_back() {
+    wait_window_still "$TESSEL_WIN" && "$WINE" "$TARGET" copy &&
+        wait_until window_changed "$TESSEL_WIN" && pastes F4 "two;one;two;formats;" || return 1
+    : >"$WORK/formats.log"
+    "$WINE" "$TARGET" formats "$(winpath "$WORK/formats.log")" || return 1
+    log "  the clipboard holds: $(copied_formats | paste -sd '|')"
+    log "  $(grep -v '^format ' "$WORK/formats.log" | paste -sd '|')"
+    [ "$(grep -c '^same ' "$WORK/formats.log")" -eq 5 ] &&
+        ! copied_formats | grep -q '^application/x-qt-windows-mime' &&
+        [ "$(copied_formats | grep -xF -e CF_UNICODETEXT -e 'Rich Text Format' -e 'HTML Format' \
+            -e PNG -e 'Tessel Test Private' | paste -sd '|')" = \
+            "CF_UNICODETEXT|Rich Text Format|HTML Format|PNG|Tessel Test Private" ]
+}
+check "F4 offers a Windows program's formats back under their own names, with their bytes" \
+    formats_come_back
+
 # A capture in progress holds up no paste: an X owner that never answers keeps the capture
 # worker waiting, through Wine's clipboard bridge, while F1 pastes.
 start_bg hang "${HOSTILEOWNER:?path of the hostileowner binary}" hang 3
 HANG_PID=$BG_PID
 hung_capture_pastes() {
-    wait_until grep -q '^asked' "$WORK/hang.log" && TIMEOUT=3 pastes F1 "two;one;two;one;"
+    wait_until grep -q '^asked' "$WORK/hang.log" &&
+        TIMEOUT=3 pastes F1 "two;one;two;formats;one;"
 }
 check "while a capture waits on an owner that hangs, F1 pastes at once" hung_capture_pastes
 kill "$HANG_PID"

@@ -8,9 +8,16 @@
 //                                  writes "held F5" or "F5 taken".
 //   pastetarget probe <log>        Tries to register F1 to F10, releases them at once and
 //                                  appends "refused" and the keys it could not take.
+//   pastetarget copy               Puts, in one change, a text and four registered formats
+//                                  on the clipboard: three Qt has no converter for, and
+//                                  HTML Format, which Qt reads as text/html.
+//   pastetarget formats <log>      Appends "format <name>" for each format on the clipboard,
+//                                  in its order, then "same <name>" or "differs <name>" for
+//                                  each format copy puts there.
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -18,6 +25,35 @@ namespace {
 
 constexpr int KeyCount = 10;
 constexpr int EditId = 1;
+
+const wchar_t CopiedText[] = L"formats;";
+
+struct Copied {
+    const wchar_t *name;
+    std::string bytes;
+};
+
+// What copy puts on the clipboard after the text, each under a registered name. The HTML is
+// laid out as Qt writes it (Qt reads the page between StartHTML and EndHTML and writes its
+// own header on a paste), so that it too can come back byte for byte.
+const std::vector<Copied> &copiedFormats()
+{
+    static const std::vector<Copied> formats = {
+        {L"Rich Text Format", "{\\rtf1\\ansi {\\b bold}\\par}"},
+        {L"HTML Format", "Version:1.0\r\nStartHTML:0000000107\r\nEndHTML:0000000182\r\n"
+                         "StartFragment:0000000139\r\nEndFragment:0000000150\r\n\r\n"
+                         "<html><body><!--StartFragment--><b>bold</b><!--EndFragment-->"
+                         "</body></html>"},
+        // A 1x1 green PNG: Qt reads it as an image too.
+        {L"PNG", std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\0\x01\0\0\0\x01\x08\x02\0\0\0"
+                             "\x90\x77\x53\xde\0\0\0\x0cIDAT\x78\xda\x63\xf8\xcf\xf0\x1f\0\x04"
+                             "\0\x01\xff\x1c\xf7\xe9\x5c\0\0\0\0IEND\xae\x42\x60\x82",
+                             69)},
+        // A program's own format, with bytes no text codec would keep.
+        {L"Tessel Test Private", std::string("\0\x01\xfe\xff private\r\n\0", 15)},
+    };
+    return formats;
+}
 
 HANDLE logFile = INVALID_HANDLE_VALUE;
 HWND edit = nullptr;
@@ -116,6 +152,77 @@ int probe(const char *logPath)
     return 0;
 }
 
+HGLOBAL globalCopy(const void *data, size_t size)
+{
+    const HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (memory) {
+        std::memcpy(GlobalLock(memory), data, size);
+        GlobalUnlock(memory);
+    }
+    return memory;
+}
+
+int copyFormats()
+{
+    // SetClipboardData needs an owner window.
+    const HWND owner = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       GetModuleHandleW(nullptr), nullptr);
+    if (!owner || !OpenClipboard(owner))
+        return 2;
+    EmptyClipboard();
+    bool set =
+        SetClipboardData(CF_UNICODETEXT, globalCopy(CopiedText, sizeof CopiedText)) != nullptr;
+    for (const Copied &format : copiedFormats()) {
+        set = set &&
+              SetClipboardData(RegisterClipboardFormatW(format.name),
+                               globalCopy(format.bytes.data(), format.bytes.size())) != nullptr;
+    }
+    CloseClipboard();
+    DestroyWindow(owner);
+    return set ? 0 : 2;
+}
+
+std::wstring formatName(UINT format)
+{
+    if (format == CF_UNICODETEXT)
+        return L"CF_UNICODETEXT";
+    wchar_t name[256];
+    const int length = GetClipboardFormatNameW(format, name, 256);
+    return length > 0 ? std::wstring(name, size_t(length)) : L"#" + std::to_wstring(format);
+}
+
+// Whether the clipboard holds format with exactly bytes; a text up to its end.
+bool holds(UINT format, const void *bytes, size_t size, bool text)
+{
+    const HGLOBAL memory = GetClipboardData(format);
+    const void *data = memory ? GlobalLock(memory) : nullptr;
+    if (!data)
+        return false;
+    const bool same = text ? std::wcscmp(static_cast<const wchar_t *>(data), CopiedText) == 0
+                           : GlobalSize(memory) == size && std::memcmp(data, bytes, size) == 0;
+    GlobalUnlock(memory);
+    return same;
+}
+
+int listFormats(const char *logPath)
+{
+    if (!openLog(logPath) || !OpenClipboard(nullptr))
+        return 2;
+    for (UINT format = EnumClipboardFormats(0); format; format = EnumClipboardFormats(format))
+        writeLine(L"format " + formatName(format));
+    const auto verdict = [](bool same, const std::wstring &name) {
+        writeLine((same ? L"same " : L"differs ") + name);
+    };
+    verdict(holds(CF_UNICODETEXT, nullptr, 0, true), formatName(CF_UNICODETEXT));
+    for (const Copied &format : copiedFormats()) {
+        verdict(holds(RegisterClipboardFormatW(format.name), format.bytes.data(),
+                      format.bytes.size(), false),
+                format.name);
+    }
+    CloseClipboard();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -124,5 +231,9 @@ int main(int argc, char **argv)
         return record(argv[2], argc >= 4 && std::strcmp(argv[3], "F5") == 0);
     if (argc == 3 && std::strcmp(argv[1], "probe") == 0)
         return probe(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "copy") == 0)
+        return copyFormats();
+    if (argc == 3 && std::strcmp(argv[1], "formats") == 0)
+        return listFormats(argv[2]);
     return 2;
 }
