@@ -192,8 +192,8 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, bool *stalled)
     }
     if (!any)
         return nullptr;
-    // A text wins over the image in the row: only an image alone is shown.
-    if (formats.contains(Clip::ImageFormat) && !formats.contains(QStringLiteral("text/plain")))
+    // A text wins over the image in the row; a text listed but refused or empty shows nothing.
+    if (formats.contains(Clip::ImageFormat) && clip->textHead().isEmpty())
         clip->makePreview();
     return clip;
 }
