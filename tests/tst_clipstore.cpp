@@ -129,8 +129,10 @@ private slots:
     void unreadableFormatsAreDropped();
     void imageIsReadOnceAndOfferedInEveryEncoding();
     void imageBombIsKeptButNeverDecoded();
-    void previewShowsThePicture_data();
-    void previewShowsThePicture();
+    void previewIsQtsNearestPixelScale_data();
+    void previewIsQtsNearestPixelScale();
+    void shownTextIsTheOneQtReads_data();
+    void shownTextIsTheOneQtReads();
     void largeFormatsAreKeptCompressedAndPasteWhole();
     void clipSurvivesTheWayFromTheWorker();
 
@@ -459,89 +461,133 @@ void ClipStoreTest::imageBombIsKeptButNeverDecoded()
     QVERIFY(clip->preview().isNull());
 }
 
-void ClipStoreTest::previewShowsThePicture_data()
+void ClipStoreTest::previewIsQtsNearestPixelScale_data()
 {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<bool>("interlaced");
-    QTest::newRow("rgb") << int(QImage::Format_RGB32) << false;
-    QTest::newRow("alpha") << int(QImage::Format_ARGB32) << false;
-    QTest::newRow("palette with alpha") << int(QImage::Format_Indexed8) << false;
-    QTest::newRow("gray") << int(QImage::Format_Grayscale8) << false;
-    QTest::newRow("1 bit") << int(QImage::Format_Mono) << false;
-    QTest::newRow("16 bits") << int(QImage::Format_RGBA64) << false;
-    QTest::newRow("interlaced") << int(QImage::Format_RGB32) << true;
-}
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("shown"); // false where Qt cannot decode it
 
-void ClipStoreTest::previewShowsThePicture()
-{
-    QFETCH(int, format);
-    QFETCH(bool, interlaced);
     // A quadrant of its own colour at each corner, one half transparent: a preview flipped,
     // mirrored, with its channels swapped or its alpha lost shows other colours. Over them,
     // bands of eight rows of flat noise, gradients with strong, weak and no noise: Qt's writer
-    // then picks each of the five filters a row can have, and a fault in undoing any of them
-    // shows in the rows below.
-    const QColor colours[] = {Qt::red, Qt::green, Qt::blue, QColor(255, 255, 0, 128)};
-    const int noiseOfBand[] = {4, 12, 2, 0};
-    QRandomGenerator random(1);
-    QImage picture(400, 200, QImage::Format_ARGB32);
-    for (int y = 0; y < picture.height(); ++y) {
-        const int band = y / 8 % 4;
-        const int slope = band == 0 ? 0 : 1;
-        for (int x = 0; x < picture.width(); ++x) {
-            const QColor colour = colours[(y >= 100) * 2 + (x >= 200)];
-            const int noise = int(random.bounded(2 * noiseOfBand[band] + 1)) - noiseOfBand[band];
-            picture.setPixel(x, y,
-                             qRgba((colour.red() + slope * x / 2 + noise) & 0xff,
-                                   (colour.green() + slope * y + noise) & 0xff,
-                                   (colour.blue() + slope * (x + y) / 4 + noise) & 0xff,
-                                   colour.alpha()));
+    // then picks each of the five filters a row can have. 256 rows scale to 128 where Qt steps
+    // through an indexed picture differently from the others.
+    const auto picture = [](int width, int height, QImage::Format format) {
+        const QColor colours[] = {Qt::red, Qt::green, Qt::blue, QColor(255, 255, 0, 128)};
+        const int noiseOfBand[] = {4, 12, 2, 0};
+        QRandomGenerator random(1);
+        QImage image(width, height, QImage::Format_ARGB32);
+        for (int y = 0; y < height; ++y) {
+            const int band = y / 8 % 4;
+            const int slope = band == 0 ? 0 : 1;
+            for (int x = 0; x < width; ++x) {
+                const QColor colour = colours[(y >= height / 2) * 2 + (x >= width / 2)];
+                const int noise =
+                    int(random.bounded(2 * noiseOfBand[band] + 1)) - noiseOfBand[band];
+                image.setPixel(x, y,
+                               qRgba((colour.red() + slope * x / 2 + noise) & 0xff,
+                                     (colour.green() + slope * y + noise) & 0xff,
+                                     (colour.blue() + slope * (x + y) / 4 + noise) & 0xff,
+                                     colour.alpha()));
+            }
         }
-    }
-    picture = picture.convertToFormat(QImage::Format(format), Qt::ThresholdDither);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    if (interlaced)
-        png = interlacedPng(picture);
-    else
-        QVERIFY(picture.save(&buffer, "PNG"));
+        return image.convertToFormat(format, Qt::ThresholdDither);
+    };
+    const auto encoded = [](const QImage &image, const char *format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, format);
+        return bytes;
+    };
+    const QImage rgb = picture(512, 256, QImage::Format_RGB32);
+    const QString png = QStringLiteral("image/png");
+    QTest::newRow("rgb") << png << encoded(rgb, "PNG") << true;
+    QTest::newRow("alpha") << png << encoded(picture(512, 256, QImage::Format_ARGB32), "PNG")
+                           << true;
+    QTest::newRow("palette with alpha")
+        << png << encoded(picture(512, 256, QImage::Format_Indexed8), "PNG") << true;
+    QTest::newRow("gray") << png << encoded(picture(512, 256, QImage::Format_Grayscale8), "PNG")
+                          << true;
+    QTest::newRow("1 bit") << png << encoded(picture(512, 256, QImage::Format_Mono), "PNG") << true;
+    QTest::newRow("16 bits") << png << encoded(picture(512, 256, QImage::Format_RGBA64), "PNG")
+                             << true;
+    QTest::newRow("interlaced") << png << interlacedPng(rgb) << true;
+    QTest::newRow("too wide, odd sizes")
+        << png << encoded(picture(3001, 97, QImage::Format_ARGB32), "PNG") << true;
+    QTest::newRow("jpeg") << QString("image/jpeg") << encoded(rgb, "JPEG") << true;
+    const QByteArray whole = encoded(rgb, "PNG");
+    QTest::newRow("truncated") << png << whole.left(whole.size() * 2 / 3) << false;
+    QByteArray badCrc = whole;
+    badCrc[badCrc.indexOf("IDAT") + 100] = char(badCrc[badCrc.indexOf("IDAT") + 100] ^ 0x10);
+    QTest::newRow("bad CRC") << png << badCrc << false;
+}
 
-    OwnerData data({ImageFormat, "image/png"}, {{"image/png", png}});
+void ClipStoreTest::previewIsQtsNearestPixelScale()
+{
+    QFETCH(QString, encoding);
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, shown);
+
+    OwnerData data({ImageFormat, encoding}, {{encoding, bytes}});
     ClipStore store;
     store.capture(&data);
     const QImage preview = store.clip(0)->preview();
-    QCOMPARE(preview.size(), QSize(256, 128));
-    // Each pixel of the preview is the picture's pixel under its centre, as Qt decodes it. Where
-    // Qt's reader makes the preview (from an interlaced PNG, or from any where libpng is
-    // missing, as in the Windows build) it scales the picture smoothly instead, in its own way:
-    // a few levels from QImage's smooth scale where pixels are half transparent.
-    const QImage read = QImage::fromData(png);
-    const QImage decoded = read.convertToFormat(QImage::Format_ARGB32);
-    QImage nearest(preview.size(), QImage::Format_ARGB32);
-    for (int y = 0; y < preview.height(); ++y) {
-        for (int x = 0; x < preview.width(); ++x) {
-            nearest.setPixel(x, y,
-                             decoded.pixel(int((x + 0.5) * decoded.width() / preview.width()),
-                                           int((y + 0.5) * decoded.height() / preview.height())));
-        }
+    const QImage decoded = QImage::fromData(bytes);
+    QCOMPARE(!decoded.isNull(), shown);
+    const bool wide =
+        decoded.width() * Clip::PreviewHeight > decoded.height() * Clip::MaxPreviewWidth;
+    const QImage expected =
+        decoded.isNull() ? QImage()
+        : wide           ? decoded.scaledToWidth(Clip::MaxPreviewWidth, Qt::FastTransformation)
+                         : decoded.scaledToHeight(Clip::PreviewHeight, Qt::FastTransformation);
+    // Premultiplied, as the cell shows it: Qt scales a picture with alpha through that form.
+    QCOMPARE(preview.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+             expected.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+}
+
+void ClipStoreTest::shownTextIsTheOneQtReads_data()
+{
+    QTest::addColumn<QStringList>("formats"); // listed before the image's formats
+    QTest::addColumn<QStringList>("answers"); // for each; null where the owner refuses
+    QTest::addColumn<QString>("shown");       // empty where the preview shows
+
+    const QString utf8 = QStringLiteral("text/plain;charset=utf-8");
+    QTest::newRow("only the UTF-8 variant")
+        << QStringList{utf8} << QStringList{QString::fromUtf8("ünï")} << QString::fromUtf8("ünï");
+    QTest::newRow("UTF-8 variant wins, also listed second")
+        << QStringList{"text/plain", utf8} << QStringList{"plain", "utf-8"} << "utf-8";
+    QTest::newRow("UTF-8 variant refused")
+        << QStringList{utf8, "text/plain"} << QStringList{QString(), "plain"} << "plain";
+    QTest::newRow("text refused") << QStringList{"text/plain"} << QStringList{QString()}
+                                  << QString();
+    QTest::newRow("text empty") << QStringList{"text/plain"} << QStringList{""} << QString();
+}
+
+void ClipStoreTest::shownTextIsTheOneQtReads()
+{
+    QFETCH(QStringList, formats);
+    QFETCH(QStringList, answers);
+    QFETCH(QString, shown);
+
+    QImage image(64, 32, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(image.save(&buffer, "PNG"));
+    QMap<QString, QByteArray> given = {{"image/png", png}};
+    for (int i = 0; i < formats.size(); ++i) {
+        if (!answers[i].isNull())
+            given.insert(formats[i], answers[i].toUtf8());
     }
-    const QImage shown = preview.convertToFormat(QImage::Format_ARGB32);
-    if (shown == nearest)
-        return;
-    const QImage smooth =
-        read.scaled(preview.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-            .convertToFormat(QImage::Format_ARGB32);
-    int worst = 0;
-    for (int y = 0; y < preview.height(); ++y) {
-        for (int x = 0; x < preview.width(); ++x) {
-            for (const int shift : {0, 8, 16, 24}) {
-                worst = qMax(worst, qAbs(int(shown.pixel(x, y) >> shift & 0xff) -
-                                         int(smooth.pixel(x, y) >> shift & 0xff)));
-            }
-        }
-    }
-    QVERIFY2(worst <= 4, qPrintable(QString("%1 levels off").arg(worst)));
+    OwnerData data(formats + QStringList{ImageFormat, "image/png"}, given);
+    ClipStore store;
+    store.capture(&data);
+    const Clip *clip = store.clip(0);
+    QCOMPARE(clip->textHead(), shown);
+    QCOMPARE(clip->text(), shown);
+    QCOMPARE(clip->preview().isNull(), !shown.isEmpty());
 }
 
 void ClipStoreTest::largeFormatsAreKeptCompressedAndPasteWhole()

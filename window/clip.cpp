@@ -10,6 +10,9 @@
 #include <QImageWriter>
 #include <QTextCodec>
 #include <QTextDecoder>
+#include <QTransform>
+
+#include <optional>
 
 namespace {
 // Below this a format is kept as it came: compressing it would save little.
@@ -44,7 +47,9 @@ QString decodeHead(const QByteArray &bytes)
 
 void Clip::addData(const QString &format, const QByteArray &bytes)
 {
-    if (format == QLatin1String("text/plain"))
+    // The text shown is the one QMimeData::text() gives: the UTF-8 variant, else text/plain.
+    static const QString utf8Text = QStringLiteral("text/plain;charset=utf-8");
+    if (format == utf8Text || (format == QLatin1String("text/plain") && !hasFormat(utf8Text)))
         head = decodeHead(bytes);
     Format entry{format, bytes};
     // Compressed only when it saves at least an eighth. Already compressed data (a PNG, a
@@ -123,22 +128,24 @@ void Clip::makePreview()
         return;
     QBuffer buffer(&imageBytes);
     QImageReader reader(&buffer, imageFormatFor(imageEncoding));
-    const QSize size = reader.size()
-                           .scaled(MaxPreviewWidth, PreviewHeight, Qt::KeepAspectRatio)
-                           .expandedTo({1, 1});
+    // Qt's fast scale to the preview's height, or to its width when the picture is too wide; a
+    // side that would round to nothing keeps one pixel.
+    const QSize size = reader.size();
+    const double factor =
+        qMin(double(PreviewHeight) / size.height(), double(MaxPreviewWidth) / size.width());
+    const double scaleX = qRound(size.width() * factor) > 0 ? factor : 1.0 / size.width();
+    const double scaleY = qRound(size.height() * factor) > 0 ? factor : 1.0 / size.height();
+    std::optional<QImage> preview;
 #ifdef TESSEL_PNG_PREVIEW
-    thumbnail = reader.format() == "png" ? pngPreview(imageBytes, size) : QImage();
-    if (!thumbnail.isNull())
-        return;
+    // Qt scales the images it decodes as Mono, MonoLSB and Indexed8 its own way.
+    if (reader.format() == "png")
+        preview =
+            pngPreview(imageBytes, scaleX, scaleY, reader.imageFormat() <= QImage::Format_Indexed8);
 #endif
-    // Readers that can (JPEG) decode straight to the small size; for the others a fast scale
-    // after the decode costs a fraction of the smooth one the reader would do.
-    if (reader.supportsOption(QImageIOHandler::ScaledSize)) {
-        reader.setScaledSize(size);
-        thumbnail = reader.read();
-    } else {
-        thumbnail = reader.read().scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    }
+    // Else the whole picture is decoded, 33 MB for a 4K one: a scaled read would not, but smooths.
+    thumbnail = preview ? *preview
+                        : reader.read().transformed(QTransform::fromScale(scaleX, scaleY),
+                                                    Qt::FastTransformation);
 }
 
 Clip *Clip::copy(QString (*nameFor)(const QString &)) const

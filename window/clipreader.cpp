@@ -201,8 +201,8 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
     // Whatever came after another owner took over may be that owner's.
     if (!any || !reader.unchanged())
         return nullptr;
-    // A text wins over the image in the row: only an image alone is shown.
-    if (hasImage && !formats.contains(QStringLiteral("text/plain")))
+    // A text wins over the image in the row; a text listed but refused or empty shows nothing.
+    if (hasImage && clip->textHead().isEmpty())
         clip->makePreview();
     return clip;
 }

@@ -1,11 +1,11 @@
 #pragma once
 
+#include <optional>
+
 class QByteArray;
 class QImage;
-class QSize;
 
-// A PNG scaled to size (nearest pixel) from its rows as they are unfiltered one after the
-// other, without the 33 MB that Qt's reader fills for a 4K picture: the usual 8-bit PNG is
-// inflated here, any other is read by libpng, a row at a time both.
-// Null for an interlaced PNG, whose rows are complete only at the end, and for a damaged one.
-QImage pngPreview(const QByteArray &png, const QSize &size);
+// The picture Qt decodes (indexed: as an indexed or 1-bit image) in Qt's fast scale by these
+// factors, sampled from libpng's rows as they come: never the 33 MB of a decoded 4K picture.
+// Null when libpng rejects the PNG; nothing for an interlaced one, complete only at the end.
+std::optional<QImage> pngPreview(const QByteArray &png, double scaleX, double scaleY, bool indexed);
