@@ -2,7 +2,9 @@
 # Hostile clipboard owners: an owner that never answers blocks neither the window nor the
 # F-keys and costs one timeout, not one per format; a key that reaches the window late
 # pastes nothing; a password whose mark is refused is not kept; the capture worker can die
-# without losing a clip, and a replaced worker's late answer does not reach the next one.
+# or stop without losing a clip, and a replaced worker's late answer does not reach the next
+# one; a paste does not cut a slow owner's transfer short; and in a burst of copies each
+# slot holds one copy, whole, once, with the last copy among them.
 . "$(dirname "$0")/lib.sh"
 
 start_x
@@ -71,5 +73,68 @@ check "a second late owner takes over; the worker is replaced and asks it" \
 fifth_pastes_fresh() { clear_focus && hold_key F5 && TIMEOUT=1 wait_focus_text fresh; }
 check "slot 5 holds the new owner's text, not the old one's late answer" \
     wait_until fifth_pastes_fresh
+
+# A worker that stops (here: SIGSTOP) misses the change; the window sees it did and starts
+# another, which reads what the clipboard holds.
+stopped_copy_captured() {
+    kill -STOP "$(worker)" && TIMEOUT=2 copy_text stopped
+}
+check "a copy made while the worker is stopped is read within 2 s" stopped_copy_captured
+check "it is in slot 6" eval 'clear_focus && hold_key F6 && wait_focus_text stopped'
+
+start_bg slow "$HOSTILEOWNER" late 1500 slow
+check "an owner answers a second and a half late" wait_until eval '[ "$(asked slow)" -ge 1 ]'
+check "meanwhile F1 pastes \"one\"" eval 'clear_focus && hold_key F1 && wait_focus_text one'
+check "the slow owner's text still reaches slot 7" \
+    wait_until eval 'clear_focus && hold_key F7 && TIMEOUT=1 wait_focus_text slow'
+
+# Copies about as fast as a script can make them, every other one a PNG of its own.
+for i in $(seq 2 2 240); do
+    convert -size 4x4 "xc:rgb($i,$((i / 2)),7)" "$WORK/burst-$i.png"
+    echo "$(md5sum <"$WORK/burst-$i.png" | cut -c1-32) png-$i"
+done >"$WORK/burst-sums"
+burst() {
+    local i
+    for i in $(seq 1 240); do
+        if ((i % 2)); then
+            printf 'txt-%d' "$i" | xclip -selection clipboard -t UTF8_STRING
+        else
+            xclip -selection clipboard -t image/png -i "$WORK/burst-$i.png"
+        fi
+    done
+    copy_text txt-last
+}
+check "240 copies in a burst, text and PNG by turns, then \"txt-last\"" burst
+
+# Reads slot $1 back from the clipboard after its F-key: "png-N", "txt-N", or why not.
+slot_copy() {
+    local targets text sum
+    hold_key "F$1" && wait_until eval '[ "$(xclip -o -selection clipboard -t TARGETS 2>/dev/null |
+        md5sum)" != "$LAST_TARGETS" ] || [ "$(xclip -o -selection clipboard 2>/dev/null)" != "$LAST_TEXT" ]'
+    LAST_TARGETS=$(xclip -o -selection clipboard -t TARGETS 2>/dev/null | md5sum)
+    LAST_TEXT=$(xclip -o -selection clipboard 2>/dev/null)
+    targets=$(clipboard_targets | grep -vx -e TARGETS -e MULTIPLE -e TIMESTAMP -e SAVE_TARGETS |
+        tr '\n' ' ')
+    if [[ " $targets" == *" image/png "* ]]; then
+        sum=$(xclip -o -selection clipboard -t image/png | md5sum | cut -c1-32)
+        [[ " $targets" != *" UTF8_STRING "* ]] && grep "^$sum " "$WORK/burst-sums" |
+            cut -d' ' -f2 || echo "mixed: [$targets] $sum"
+    else
+        text=$(xclip -o -selection clipboard -t UTF8_STRING)
+        [[ "$text" =~ ^txt-([0-9]+|last)$ ]] && echo "$text" || echo "mixed: [$targets] $text"
+    fi
+}
+slots_are_copies() {
+    local k copies=()
+    LAST_TARGETS="" LAST_TEXT=""
+    for k in $(seq 1 10); do
+        copies+=("$(slot_copy "$k")")
+    done
+    log "  slots: ${copies[*]}"
+    ! printf '%s\n' "${copies[@]}" | grep -q mixed &&
+        [ "$(printf '%s\n' "${copies[@]}" | sort | uniq -d)" = "" ] &&
+        printf '%s\n' "${copies[@]}" | grep -qx txt-last
+}
+check "each slot holds one copy, whole, no copy twice, and \"txt-last\" is kept" slots_are_copies
 
 finish

@@ -43,13 +43,18 @@ image_comes_back() {
     clear_focus && hold_key F3 &&
         wait_until eval 'clipboard_targets | grep -qx image/png' &&
         xclip -o -selection clipboard -t image/png >"$WORK/image-back.png" || return 1
+    # What the source offered and nothing else: no image types made up on the way.
+    local offered
+    offered=$(clipboard_targets | grep -vx -e TARGETS -e MULTIPLE -e TIMESTAMP -e SAVE_TARGETS)
+    log "  offered: $(echo $offered)"
+    [ "$offered" = image/png ] || return 1
     local differing
     differing=$(compare -metric AE "$WORK/image.png" "$WORK/image-back.png" null: 2>&1)
     log "  pixels differing: $differing; bytes identical: $(cmp -s "$WORK/image.png" \
         "$WORK/image-back.png" && echo yes || echo no)"
     [ "$differing" = 0 ]
 }
-check "F3 replays the PNG: the clipboard gives back the same pixels" image_comes_back
+check "F3 replays the PNG: the clipboard offers it alone, with the same pixels" image_comes_back
 
 head -c 4096 /dev/urandom >"$WORK/binary.dat"
 check "4 KiB of binary data copied in a format of its own" \
