@@ -1,8 +1,8 @@
 #include "captureclient.h"
 
 #include "platform/platform.h"
-#include "window/clip.h"
-#include "window/clipstore.h"
+#include "clips/clip.h"
+#include "clips/clipstore.h"
 
 #include <QCoreApplication>
 #include <QDataStream>

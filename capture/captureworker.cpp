@@ -1,8 +1,8 @@
 #include "captureworker.h"
 
 #include "platform/platform.h"
-#include "window/clip.h"
-#include "window/clipreader.h"
+#include "clips/clip.h"
+#include "clips/clipreader.h"
 
 #include <QApplication>
 #include <QClipboard>

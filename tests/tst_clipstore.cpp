@@ -1,4 +1,4 @@
-#include "window/clipstore.h"
+#include "clips/clipstore.h"
 
 #include <QBuffer>
 #include <QDataStream>

@@ -11,6 +11,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+// One function key per slot.
+static_assert(HotKeyCount == MaxClips);
+
 namespace {
 const int ContentColumnWidth = 300;
 const int WindowWidth = 550;

@@ -1,8 +1,9 @@
 #pragma once
 
 #include "capture/captureclient.h"
+#include "hotkeys/hotkeycodes.h"
 #include "platform/platform.h"
-#include "window/clipstore.h"
+#include "clips/clipstore.h"
 
 #include <QWidget>
 

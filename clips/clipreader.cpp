@@ -1,7 +1,7 @@
 #include "clipreader.h"
 
 #include "platform/platform.h"
-#include "window/clip.h"
+#include "clips/clip.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

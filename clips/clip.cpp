@@ -1,7 +1,7 @@
 #include "clip.h"
 
 #ifdef TESSEL_PNG_PREVIEW
-#include "window/pngpreview.h"
+#include "clips/pngpreview.h"
 #endif
 
 #include <QBuffer>

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "hotkeys/hotkeycodes.h"
-#include "window/clip.h"
+#include "clips/clip.h"
 
 #include <QObject>
 
 #include <array>
 #include <memory>
+
+// Number of clip slots; the window gives each a hotkey.
+constexpr int MaxClips = 10;
 
 // The ten clips and the rules that fill them: which clipboard changes are kept, which slot a
 // new clip takes, and the gate that keeps the program's own paste out of the slots.

@@ -1,7 +1,7 @@
 #include "clipstore.h"
 
 #include "platform/platform.h"
-#include "window/clipreader.h"
+#include "clips/clipreader.h"
 
 ClipStore::ClipStore() = default;
 
