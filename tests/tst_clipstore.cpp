@@ -1,3 +1,4 @@
+#include "clips/clipreader.h"
 #include "clips/clipstore.h"
 
 #include <QBuffer>
@@ -24,6 +25,8 @@ const QStringList ProtocolTargets = {"TARGETS",        "MULTIPLE", "TIMESTAMP",
                                      "SAVE_TARGETS",   "DELETE",   "INSERT_SELECTION",
                                      "INSERT_PROPERTY"};
 const int EmptyAll = MaxClips; // stands for "Empty" where a slot number is expected
+// The reader gives up on an owner after this long here; Qt waits 5 s for a real one.
+const int StallMs = 50;
 
 // Data as a clipboard owner offers it: the formats it lists, in its order, and the bytes it
 // answers for each; a listed format without an answer is refused.
@@ -41,9 +44,11 @@ protected:
     {
         asked << format;
         if (format == stallsOn) {
-            QThread::msleep(1500); // as long as Qt's clipboard timeout, for the reader
+            QThread::msleep(StallMs + 10); // longer than the reader waits for an answer
             return QVariant();
         }
+        if (format == lastOfOwner)
+            replaced = true;
         if (format == ImageFormat && !image.isNull())
             return image;
         return answers.contains(format) ? QVariant(answers.value(format)) : QVariant();
@@ -52,7 +57,9 @@ protected:
 public:
     QImage image;
     QString stallsOn;          // the format the owner never answers
+    QString lastOfOwner;       // after it is read, another owner has the clipboard
     mutable QStringList asked; // every request, in order
+    mutable bool replaced = false;
 
 private:
     QStringList listed;
@@ -356,18 +363,25 @@ void ClipStoreTest::clipIsACompleteIndependentCopy()
 void ClipStoreTest::unreadableFormatsAreDropped_data()
 {
     QTest::addColumn<QString>("stallsOn");
+    QTest::addColumn<QString>("lastOfOwner");
     QTest::addColumn<QStringList>("kept");
     QTest::addColumn<QStringList>("asked");
     const QStringList all = {"A/x", "B/y", "C/z", "text/plain", "D/w"};
-    QTest::newRow("refusals") << QString() << QStringList{"A/x", "text/plain", "D/w"} << all;
+    QTest::newRow("refusals") << QString() << QString() << QStringList{"A/x", "text/plain", "D/w"}
+                              << all;
     QTest::newRow("owner stops answering")
-        << "C/z" << QStringList{"A/x"} << QStringList{"A/x", "B/y", "C/z"};
-    QTest::newRow("never answers") << "A/x" << QStringList() << QStringList{"A/x"};
+        << "C/z" << QString() << QStringList{"A/x"} << QStringList{"A/x", "B/y", "C/z"};
+    QTest::newRow("never answers") << "A/x" << QString() << QStringList() << QStringList{"A/x"};
+    // What came before the new owner may be the old one's, what came after is the new one's:
+    // a clip of both would paste neither.
+    QTest::newRow("another owner takes over")
+        << QString() << "B/y" << QStringList() << QStringList{"A/x", "B/y"};
 }
 
 void ClipStoreTest::unreadableFormatsAreDropped()
 {
     QFETCH(QString, stallsOn);
+    QFETCH(QString, lastOfOwner);
     QFETCH(QStringList, kept);
     QFETCH(QStringList, asked);
 
@@ -375,10 +389,15 @@ void ClipStoreTest::unreadableFormatsAreDropped()
     OwnerData data({"A/x", "B/y", "C/z", "text/plain", "D/w"},
                    {{"A/x", "a"}, {"C/z", QByteArray()}, {"text/plain", "words"}, {"D/w", "d"}});
     data.stallsOn = stallsOn;
+    data.lastOfOwner = lastOfOwner;
     ClipStore store;
     for (int i = 0; i < MaxClips; ++i)
         copy(store, QString("full %1").arg(i));
-    store.capture(&data);
+    ClipRead read;
+    read.stalledAfterMs = StallMs;
+    read.ownerUnchanged = [&data] { return !data.replaced; };
+    store.add(readClip(&data, read));
+    QCOMPARE(read.stalled, !stallsOn.isEmpty());
     QCOMPARE(data.asked, asked);
     if (kept.isEmpty()) {
         // Nothing could be read: the clip at the cursor stays.
