@@ -14,25 +14,8 @@ const Clip *ClipStore::clip(int slot) const
 
 void ClipStore::capture(const QMimeData *source, Origin origin)
 {
-    if (acceptsChange(origin))
+    if (origin == Origin::Owner && state == Gate::Collecting)
         add(readClip(source));
-}
-
-bool ClipStore::acceptsChange(Origin origin)
-{
-    // Every change the program causes itself is skipped, whether the gate expected it or
-    // the clipboard reported it late.
-    if (origin == Origin::Ours || state != Gate::Collecting) {
-        skipChange();
-        return false;
-    }
-    return true;
-}
-
-void ClipStore::skipChange()
-{
-    if (state == Gate::IgnoringOwnPaste)
-        state = Gate::Collecting;
 }
 
 void ClipStore::add(std::unique_ptr<Clip> clip)
@@ -55,12 +38,6 @@ int ClipStore::chooseSlot()
     const int slot = nextSlot;
     nextSlot = (slot + 1) % MaxClips;
     return slot;
-}
-
-void ClipStore::ignoreNextChange()
-{
-    if (state == Gate::Collecting)
-        state = Gate::IgnoringOwnPaste;
 }
 
 void ClipStore::setCollecting(bool on)

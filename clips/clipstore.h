@@ -18,9 +18,8 @@ class ClipStore : public QObject {
 public:
     // What the next clipboard change means.
     enum class Gate {
-        Collecting,       // it is captured
-        IgnoringOwnPaste, // it is the program's own paste: skipped, then collecting again
-        Paused,           // the user stopped collecting: skipped
+        Collecting, // it is captured, unless it is our own paste
+        Paused,     // the user stopped collecting: skipped
     };
 
     // Who changed the clipboard.
@@ -38,17 +37,14 @@ public:
 
     // The clipboard changed to source (null when it holds nothing). Captures what can be read
     // of it into a slot unless the gate, its origin, a marked secret or nothing readable says
-    // otherwise.
+    // otherwise. One rule keeps our own paste out, wherever the change is read: the clipboard
+    // is ours then.
     void capture(const QMimeData *source, Origin origin = Origin::Owner);
 
-    // A change that another process reads: ends the wait for our own paste.
-    void skipChange();
     bool isCollecting() const { return state != Gate::Paused; }
     // Stores a clip read elsewhere, unless collecting is paused.
     void add(std::unique_ptr<Clip> clip);
 
-    // The program is about to put a clip on the clipboard itself: skip the change it causes.
-    void ignoreNextChange();
     void setCollecting(bool on);
 
     void clear(int slot);
@@ -63,8 +59,6 @@ signals:
     void slotChanged(int slot);
 
 private:
-    // Whether a change from origin is to be captured; moves the gate past an expected paste.
-    bool acceptsChange(Origin origin);
     int chooseSlot();
 
     std::array<std::unique_ptr<Clip>, MaxClips> clips;

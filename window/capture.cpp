@@ -9,17 +9,15 @@
 
 void TesselGui::clipboardDataChanged()
 {
-    QClipboard *clipboard = QGuiApplication::clipboard();
     if (capture.isActive()) {
-        // The worker reads the owners' changes; here a change only ends the wait for ours.
-        store.skipChange();
+        // The worker reads the owners' changes; the window only watches that it does.
         capture.clipboardChanged();
         return;
     }
     // Qt can report an earlier owner's change late, while the clipboard already holds our
     // paste: what we own is ours, whatever the notice says.
-    store.capture(clipboard->mimeData(QClipboard::Clipboard),
-                  clipboard->ownsClipboard() ? ClipStore::Origin::Ours : ClipStore::Origin::Owner);
+    store.capture(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard),
+                  platform::clipboardIsOurs() ? ClipStore::Origin::Ours : ClipStore::Origin::Owner);
 }
 
 void TesselGui::startCaptureWorker()

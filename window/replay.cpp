@@ -9,8 +9,7 @@ void TesselGui::getHotKey(WPARAM wParam)
     const Clip *clip = store.clip(slot);
     if (!clip)
         return;
-    // The clipboard change this causes is ours: keep it out of the slots.
-    store.ignoreNextChange();
+    // The clipboard change this causes is ours, which keeps it out of the slots.
     capture.pasting();
     QGuiApplication::clipboard()->setMimeData(ClipStore::cloneMimeData(clip),
                                               QClipboard::Clipboard);
