@@ -1,8 +1,5 @@
 #include "window/tesselgui.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-
 void TesselGui::getHotKey(WPARAM wParam)
 {
     const int slot = slotOfKey(wParam);
@@ -12,7 +9,6 @@ void TesselGui::getHotKey(WPARAM wParam)
     // The clipboard change this causes is ours: keep it out of the slots.
     store.ignoreNextChange();
     capture.pasting();
-    QGuiApplication::clipboard()->setMimeData(ClipStore::cloneMimeData(clip),
-                                              QClipboard::Clipboard);
+    platform::putOnClipboard(ClipStore::cloneMimeData(clip));
     platform::paste();
 }
