@@ -12,6 +12,7 @@
 
 class QApplication;
 class QByteArray;
+class QMimeData;
 class QPixmap;
 class QString;
 class QWidget;
@@ -138,6 +139,10 @@ struct HotKeyPress {
 // Reads every native event the application receives. Besides reporting presses, the
 // backend follows keyboard mapping changes here, so it must see them all.
 HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
+
+// Puts data on the clipboard, which takes it over (as QClipboard::setMimeData does). The
+// clipboard then offers data's formats, in their order, and no others.
+void putOnClipboard(QMimeData *data);
 
 // Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
 void paste();

@@ -121,6 +121,11 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
     return {*static_cast<const WPARAM *>(message), late};
 }
 
+void putOnClipboard(QMimeData *data)
+{
+    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+}
+
 void paste()
 {
     ++state().pastes;

@@ -1,8 +1,5 @@
 #include "window/tesselgui.h"
 
-#include <QClipboard>
-#include <QGuiApplication>
-
 void TesselGui::getHotKey(WPARAM wParam)
 {
     const int slot = slotOfKey(wParam);
@@ -11,7 +8,6 @@ void TesselGui::getHotKey(WPARAM wParam)
         return;
     // The clipboard change this causes is ours, which keeps it out of the slots.
     capture.pasting();
-    QGuiApplication::clipboard()->setMimeData(ClipStore::cloneMimeData(clip),
-                                              QClipboard::Clipboard);
+    platform::putOnClipboard(ClipStore::cloneMimeData(clip));
     platform::paste();
 }

@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <QByteArray>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -156,6 +158,11 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
     // Both are milliseconds since boot in a DWORD that wraps around after 49.7 days.
     const LONG age = LONG(GetTickCount() - msg->time);
     return {msg->wParam, age > LatePressMs};
+}
+
+void putOnClipboard(QMimeData *data)
+{
+    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
 }
 
 void paste()

@@ -2,7 +2,12 @@
 
 #include "platform/platform.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QPointer>
 #include <QString>
+#include <QVector>
 #include <QX11Info>
 
 #include <cstdlib>
@@ -28,6 +33,11 @@ quint64 refusedClient = 0;
 // The window's view of the owner, from the events of its own connection.
 platform::ClipboardStamp windowSeen;
 int windowFixesEventBase = -1;
+
+// What a paste put on the clipboard, while Qt keeps it (it deletes it once replaced), and
+// since when.
+QPointer<QMimeData> offered;
+xcb_timestamp_t offeredSince = XCB_CURRENT_TIME;
 
 bool isX11()
 {
@@ -86,6 +96,67 @@ void catchUp()
             watch.latest = {notify->owner, notify->selection_timestamp};
         std::free(event);
     }
+}
+
+// Interns names in one round trip.
+QVector<xcb_atom_t> atomsNamed(xcb_connection_t *connection, const QVector<QByteArray> &names)
+{
+    QVector<xcb_intern_atom_cookie_t> cookies;
+    cookies.reserve(names.size());
+    for (const QByteArray &name : names)
+        cookies << xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData());
+    QVector<xcb_atom_t> atoms;
+    atoms.reserve(names.size());
+    for (const xcb_intern_atom_cookie_t &cookie : cookies) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+        atoms << (reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE));
+        std::free(reply);
+    }
+    return atoms;
+}
+
+// The targets a clipboard holding formats offers: each format by its own name, in its order,
+// then the targets of the transfer itself, as Qt lists them. Qt also offers a text/uri-list
+// as text/x-moz-url and text/plain, formats the source never offered; its other aliases stay,
+// since receivers ask for text and images by them, and Qt serves them all.
+QVector<xcb_atom_t> targetsFor(xcb_connection_t *connection, const QStringList &formats)
+{
+    static const QVector<QByteArray> textNames = {"UTF8_STRING", "STRING", "TEXT"};
+    static const QVector<QByteArray> transferNames = {"TARGETS", "MULTIPLE", "TIMESTAMP",
+                                                      "SAVE_TARGETS"};
+    QVector<QByteArray> names;
+    for (const QString &format : formats) {
+        names << format.toLatin1();
+        if (format == QLatin1String("text/plain"))
+            names << textNames;
+        else if (format == QLatin1String("image/ppm"))
+            names << "PIXMAP";
+        else if (format == QLatin1String("image/pbm"))
+            names << "BITMAP";
+    }
+    names << transferNames;
+    QVector<xcb_atom_t> targets;
+    for (const xcb_atom_t atom : atomsNamed(connection, names)) {
+        if (atom != XCB_ATOM_NONE && !targets.contains(atom))
+            targets << atom;
+    }
+    return targets;
+}
+
+// Tells the requestor that the answer to request is in property of its window; none: refused.
+void notify(xcb_connection_t *connection, const xcb_selection_request_event_t *request,
+            xcb_atom_t property)
+{
+    xcb_selection_notify_event_t answer = {};
+    answer.response_type = XCB_SELECTION_NOTIFY;
+    answer.time = request->time;
+    answer.requestor = request->requestor;
+    answer.selection = request->selection;
+    answer.target = request->target;
+    answer.property = property;
+    xcb_send_event(connection, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char *>(&answer));
+    xcb_flush(connection);
 }
 
 xcb_window_t ownerOf(xcb_connection_t *connection, xcb_atom_t selection)
@@ -210,17 +281,42 @@ bool refuseWorkerRequest(const xcb_generic_event_t *event)
     if (baseOf(request->requestor, xcb_get_setup(connection)->resource_id_mask) != refusedClient)
         return false;
     // No property: the requestor learns at once that there is nothing for it here.
-    xcb_selection_notify_event_t answer = {};
-    answer.response_type = XCB_SELECTION_NOTIFY;
-    answer.time = request->time;
-    answer.requestor = request->requestor;
-    answer.selection = request->selection;
-    answer.target = request->target;
-    answer.property = XCB_ATOM_NONE;
-    xcb_send_event(connection, 0, request->requestor, XCB_EVENT_MASK_NO_EVENT,
-                   reinterpret_cast<const char *>(&answer));
-    xcb_flush(connection);
+    notify(connection, request, XCB_ATOM_NONE);
+    return true;
+}
+
+bool answerTargets(const xcb_generic_event_t *event)
+{
+    if ((event->response_type & ~0x80) != XCB_SELECTION_REQUEST || !offered || !isX11())
+        return false;
+    const auto *request = reinterpret_cast<const xcb_selection_request_event_t *>(event);
+    xcb_connection_t *connection = QX11Info::connection();
+    static const xcb_atom_t targetsAtom = atomsNamed(connection, {"TARGETS"}).constFirst();
+    // A request made before the paste, or once another owner took over, is Qt's to refuse.
+    // TARGETS inside a MULTIPLE request is left to Qt as well: receivers ask for it alone.
+    if (request->selection != clipboardAtom(connection) || request->target != targetsAtom ||
+        (request->time != XCB_CURRENT_TIME && request->time < offeredSince) ||
+        !QGuiApplication::clipboard()->ownsClipboard())
+        return false;
+    const QVector<xcb_atom_t> targets = targetsFor(connection, offered->formats());
+    // A requestor of before ICCCM names no property: the target is the property then.
+    const xcb_atom_t property = request->property ? request->property : request->target;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, request->requestor, property,
+                        XCB_ATOM_ATOM, 32, uint32_t(targets.size()), targets.constData());
+    notify(connection, request, property);
     return true;
 }
 
 } // namespace x11
+
+namespace platform {
+
+void putOnClipboard(QMimeData *data)
+{
+    QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
+    offered = data;
+    // Qt took the clipboard at its connection's latest time.
+    offeredSince = isX11() ? xcb_timestamp_t(QX11Info::appTime()) : XCB_CURRENT_TIME;
+}
+
+} // namespace platform

@@ -8,6 +8,10 @@ namespace x11 {
 // True when event was such a request.
 bool refuseWorkerRequest(const xcb_generic_event_t *event);
 
+// Answers a request for the formats of what a paste put on the clipboard (putOnClipboard)
+// with those formats alone, in their order. True when event was such a request.
+bool answerTargets(const xcb_generic_event_t *event);
+
 // Follows the clipboard's owner from the window's own events.
 void noteOwnerChange(const xcb_generic_event_t *event);
 

@@ -575,7 +575,7 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
         return {};
     const auto *event = static_cast<const xcb_generic_event_t *>(message);
     const uint8_t type = event->response_type & ~0x80;
-    if (x11::refuseWorkerRequest(event))
+    if (x11::refuseWorkerRequest(event) || x11::answerTargets(event))
         return {0, false, true};
     x11::noteOwnerChange(event);
     if (type != XCB_KEY_PRESS) {

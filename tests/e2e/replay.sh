@@ -1,7 +1,8 @@
 #!/bin/bash
 # Replay: F1 to F10, held as a user holds them, paste their slot into the focused
 # application (a recording Qt application, and zenity); the clipboard then holds the
-# replayed clip in every format, byte for byte, and the replay takes no row of its own.
+# replayed clip in every format, byte for byte, offers no format the source did not, and
+# the replay takes no row of its own.
 . "$(dirname "$0")/lib.sh"
 
 start_x
@@ -74,6 +75,32 @@ check "1 MiB of binary data copied" copy_file application/x-tessel-test "$WORK/l
 check "F5 replays it byte for byte" bytes_come_back "$WORK/large.dat" F5
 
 check "after all this, F6 still pastes nothing" pastes_nothing F6
+
+# A file cut in a file manager, offered as pcmanfm offers it. A paste offers those formats
+# alone and in that order (Qt's own list adds text/x-moz-url and text/plain to a
+# text/uri-list), and the cut mark's bytes: a cut stays a cut.
+CUT_FORMATS="text/uri-list x-special/gnome-copied-files application/x-kde-cutselection"
+start_bg cut "${HOSTILEOWNER:?path of the hostileowner binary}" cut file:///tmp/cut.txt
+CUT_PID=$BG_PID
+check "a file cut in a file manager is captured" \
+    wait_until grep -qs '^asked application/x-kde-cutselection' "$WORK/cut.log"
+# The clipboard's formats on one line, without the transfer's own targets.
+offered() {
+    clipboard_targets | grep -vx 'TARGETS\|MULTIPLE\|TIMESTAMP\|SAVE_TARGETS' |
+        command paste -sd' '
+}
+cut_comes_back() {
+    # Its owner gone, what the clipboard offers next is the paste's.
+    sleep 0.4
+    kill "$CUT_PID" && wait_exit "$CUT_PID" && hold_key F6 &&
+        wait_until eval 'clipboard_targets >/dev/null' || return 1
+    local mark
+    mark=$(xclip -o -selection clipboard -t application/x-kde-cutselection | od -An -tx1 |
+        tr -d ' \n')
+    log "  offered: $(offered); cut mark: $mark"
+    [ "$(offered)" = "$CUT_FORMATS" ] && [ "$mark" = 3100 ]
+}
+check "F6 offers the cut's formats alone, in its order, with its mark" cut_comes_back
 
 # An application nobody here wrote.
 check "zenity's entry receives a replayed text" zenity_gets F2 beta
