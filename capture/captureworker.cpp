@@ -101,8 +101,8 @@ void CaptureWorker::readChange(const captureprotocol::Header &request)
     }
     ClipRead read;
     read.ownerUnchanged = [&stamp] {
-        // A paste of the window's own takes the clipboard without answering us: what the
-        // owner still sends is its own.
+        // A paste of the window's own takes the clipboard without answering us, and an
+        // emptied clipboard answers nobody: what the owner still sends is its own.
         return platform::ownerChangeSince(stamp) != OwnerChange::ToOther;
     };
     const std::unique_ptr<Clip> clip =

@@ -181,6 +181,10 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
     OwnerReader reader(*source, read);
     if (formats.isEmpty() || !reader.unchanged() || isMarkedSecret(formats, reader))
         return nullptr;
+    // A file manager drops a cut from the clipboard once its files are read (pcmanfm does,
+    // after x-special/gnome-copied-files): the mark that makes it a cut is read first.
+    static const QString cutMark = QStringLiteral("application/x-kde-cutselection");
+    const QVariant cut = formats.contains(cutMark) ? reader.read(cutMark) : QVariant();
     auto clip = std::make_unique<Clip>();
     const QString imageType = readImage(formats, reader, *clip);
     bool any = !imageType.isEmpty();
@@ -191,7 +195,7 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
                    (format == Clip::ImageFormat || regeneratedImageTypes().contains(format))) {
             clip->addImageFormat(format);
         } else if (format != Clip::ImageFormat) {
-            const QVariant value = reader.read(format);
+            const QVariant value = format == cutMark ? cut : reader.read(format);
             if (value.isNull())
                 continue;
             clip->addData(format, value.toByteArray());

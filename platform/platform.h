@@ -64,7 +64,8 @@ struct ClipboardStamp {
 enum class OwnerChange {
     None,     // the same owner still holds it
     ToWindow, // the window's process took it: a paste, which never answers the worker
-    ToOther,  // another program took it, or it was emptied
+    Emptied,  // the owner gave it up, and nobody else answers for it
+    ToOther,  // another program took it
 };
 
 // In a capture worker, before it reads anything: follows who holds the clipboard from now

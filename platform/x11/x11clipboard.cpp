@@ -219,7 +219,9 @@ OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
     catchUp();
     if (watch.latest.sameCopyAs(stamp) || (!watch.latest.owner && !stamp.owner))
         return OwnerChange::None;
-    if (watch.latest.owner && baseOf(watch.latest.owner, watch.idMask) == watch.window)
+    if (!watch.latest.owner)
+        return OwnerChange::Emptied;
+    if (baseOf(watch.latest.owner, watch.idMask) == watch.window)
         return OwnerChange::ToWindow;
     return OwnerChange::ToOther;
 }

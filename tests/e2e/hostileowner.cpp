@@ -5,7 +5,8 @@
 //   hostileowner late MS TEXT offers TEXT and answers each request MS milliseconds late,
 //                             even once it has lost the clipboard
 //   hostileowner cut URI      offers URI as a file cut in a file manager, in pcmanfm's formats
-//                             and order, the cut mark "1" and a NUL as pcmanfm gives it
+//                             and order, the cut mark "1" and a NUL as pcmanfm gives it;
+//                             once the files are read it empties the clipboard, as pcmanfm does
 // It prints "owner" on stdout once it owns the clipboard.
 
 #include <QAbstractNativeEventFilter>
@@ -48,6 +49,10 @@ protected:
         while (hang)
             QThread::sleep(60);
         QThread::msleep(lateMs);
+        // As pcmanfm does: once a cut's files are read, the cut is taken off the clipboard.
+        if (format == GnomeFiles && values.value(format).startsWith("cut"))
+            QMetaObject::invokeMethod(
+                qApp, [] { QGuiApplication::clipboard()->clear(); }, Qt::QueuedConnection);
         if (values.contains(format))
             return values.value(format);
         return format == KdeHint ? QVariant() : QVariant(text);

@@ -83,7 +83,7 @@ CUT_FORMATS="text/uri-list x-special/gnome-copied-files application/x-kde-cutsel
 start_bg cut "${HOSTILEOWNER:?path of the hostileowner binary}" cut file:///tmp/cut.txt
 CUT_PID=$BG_PID
 check "a file cut in a file manager is captured" \
-    wait_until grep -qs '^asked application/x-kde-cutselection' "$WORK/cut.log"
+    wait_until grep -qs '^asked x-special/gnome-copied-files' "$WORK/cut.log"
 # The clipboard's formats on one line, without the transfer's own targets.
 offered() {
     clipboard_targets | grep -vx 'TARGETS\|MULTIPLE\|TIMESTAMP\|SAVE_TARGETS' |
