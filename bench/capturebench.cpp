@@ -1,19 +1,19 @@
 // Prints what one clipboard capture costs, what a full repaint of the table costs afterwards
 // and how long the content cell's tooltip takes to show, for texts from 1 KiB to 100 MiB, a
 // 4K PNG and a change listing 500 formats. Offscreen the data is set in-process; with --x11
-// a separate process (xclip, or this program with --serve) owns the clipboard so that the X
+// a separate process (xclip, or the fake owner of tests/fakeowner) owns the clipboard so that the X
 // transfers are counted. The cases marked (Qt) are offered as a Qt application offers what it
 // copies: a text or an image value, which it converts into every format it lists.
 // See README.md.
 
-#include "benchdata.h"
+#include "benchsupport.h"
 #include "window/tesselgui.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMimeData>
@@ -27,11 +27,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 const QString ImageFormat = QStringLiteral("application/x-qt-image");
 const QString PngFormat = QStringLiteral("image/png");
@@ -41,7 +43,6 @@ const int DefaultRuns = 5;
 const int HugeRuns = 3;
 const qint64 HugeText = 100LL << 20;
 const int ChangeTimeoutMs = 120000;
-const int ServeTimeoutMs = 600000;
 
 enum class Kind { Text, Png, Formats, QtText, QtImage };
 
@@ -63,18 +64,24 @@ const Case Cases[] = {
     {"image 4K (Qt)", Kind::QtImage, 0},
 };
 
-const char *serveKind(Kind kind)
+// The owner of a case's data in file: xclip, or the fake owner as a Qt application offers it.
+QStringList ownerCommand(Kind kind, const QString &file)
 {
+    const QStringList xclip = {QStringLiteral("xclip"), QStringLiteral("-quiet"),
+                               QStringLiteral("-selection"), QStringLiteral("clipboard")};
     switch (kind) {
+    case Kind::Text:
+        return xclip + QStringList{QStringLiteral("-i"), file};
+    case Kind::Png:
+        return xclip + QStringList{QStringLiteral("-t"), PngFormat, QStringLiteral("-i"), file};
     case Kind::Formats:
-        return "formats";
+        return {fakeOwner(), QStringLiteral("formats"), QString::number(FormatCount)};
     case Kind::QtText:
-        return "text";
+        return {fakeOwner(), QStringLiteral("qt-text"), file};
     case Kind::QtImage:
-        return "image";
-    default:
-        return nullptr;
+        break;
     }
+    return {fakeOwner(), QStringLiteral("qt-image"), file};
 }
 
 struct Sample {
@@ -111,16 +118,6 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     return done();
 }
 
-QString formatName(int i)
-{
-    return QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0'));
-}
-
-QByteArray formatBytes(int i)
-{
-    return QByteArray::number(i).rightJustified(FormatBytes, '#');
-}
-
 // What a platform clipboard gives for a copied PNG: the encoded bytes and, derived from
 // them, the image format, decoded anew on every request.
 class EncodedImageMime : public QMimeData {
@@ -145,7 +142,8 @@ private:
 };
 
 // The data object a Qt application puts on the clipboard when it copies a text, an image
-// or a set of formats; payload is the text's bytes or the encoded image.
+// or a set of formats, as the fake owner offers it with --x11; payload is the text's bytes
+// or the encoded image.
 QMimeData *makeQtData(Kind kind, const QByteArray &payload)
 {
     auto *data = new QMimeData;
@@ -154,8 +152,11 @@ QMimeData *makeQtData(Kind kind, const QByteArray &payload)
     } else if (kind == Kind::QtImage) {
         data->setImageData(QImage::fromData(payload, "PNG"));
     } else {
+        // As the fake owner offers them.
         for (int i = 0; i < FormatCount; ++i)
-            data->setData(formatName(i), formatBytes(i));
+            data->setData(
+                QStringLiteral("application/x-fakeowner-%1").arg(i, 3, 10, QLatin1Char('0')),
+                QByteArray::number(i).rightJustified(FormatBytes, '#'));
     }
     return data;
 }
@@ -175,18 +176,10 @@ QMimeData *makeInProcessData(const Case &c, const QByteArray &payload)
 QByteArray payloadFor(const Case &c, const QByteArray &png)
 {
     if (c.kind == Kind::Text || c.kind == Kind::QtText)
-        return benchdata::makeText(c.bytes);
+        return makeText(c.bytes);
     if (c.kind == Kind::Png || c.kind == Kind::QtImage)
         return png;
     return QByteArray();
-}
-
-std::vector<double> column(const std::vector<Sample> &samples, double Sample::*field)
-{
-    std::vector<double> values;
-    for (const Sample &s : samples)
-        values.push_back(s.*field);
-    return values;
 }
 
 class Bench {
@@ -207,21 +200,17 @@ public:
 
     ~Bench()
     {
-        for (QProcess *owner : owners)
-            stopOwner(owner);
+        for (auto &owner : owners)
+            stopProcess(*owner);
     }
 
     bool run(const Case &c, const QByteArray &png, int runs, std::vector<Sample> &samples)
     {
         const QByteArray payload = payloadFor(c, png);
-        QString file;
-        if (x11 && c.kind != Kind::Formats) {
-            file = dir.filePath(QStringLiteral("payload"));
-            QFile out(file);
-            if (!out.open(QIODevice::WriteOnly) || out.write(payload) != payload.size()) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-                return false;
-            }
+        const QString file = dir.filePath(QStringLiteral("payload"));
+        if (x11 && !writeFile(file, payload)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return false;
         }
         for (int r = 0; r < runs; ++r) {
             emptyButton->click();
@@ -249,23 +238,13 @@ private:
 
     bool captureFromOwner(const Case &c, const QString &file, Sample &sample)
     {
-        auto *owner = new QProcess;
-        if (const char *kind = serveKind(c.kind)) {
-            owner->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            owner->start(QCoreApplication::applicationFilePath(),
-                         {QStringLiteral("--serve"), QString::fromLatin1(kind), file});
-        } else {
-            QStringList args{QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                             QStringLiteral("clipboard")};
-            if (c.kind == Kind::Png)
-                args << QStringLiteral("-t") << PngFormat;
-            args << QStringLiteral("-i") << file;
-            // -quiet keeps xclip in the foreground, where it reports every request.
-            owner->setStandardOutputFile(QProcess::nullDevice());
-            owner->setStandardErrorFile(QProcess::nullDevice());
-            owner->start(QStringLiteral("xclip"), args);
-        }
-        owners.push_back(owner);
+        owners.push_back(std::make_unique<QProcess>());
+        QProcess *owner = owners.back().get();
+        // Owners report every request, which is not news here.
+        owner->setStandardOutputFile(QProcess::nullDevice());
+        owner->setStandardErrorFile(QProcess::nullDevice());
+        const QStringList command = ownerCommand(c.kind, file);
+        owner->start(command.first(), command.mid(1));
         if (!owner->waitForStarted()) {
             std::fprintf(stderr, "%s: cannot start the clipboard owner\n", c.name);
             return false;
@@ -273,9 +252,9 @@ private:
         expecting = &sample;
         const bool captured = waitUntil([this] { return !expecting; }, ChangeTimeoutMs);
         expecting = nullptr;
-        // The owner before this one lost the selection and leaves by itself.
+        // The owner before this one lost the selection.
         while (owners.size() > 1) {
-            stopOwner(owners.front());
+            stopProcess(*owners.front());
             owners.erase(owners.begin());
         }
         if (!captured)
@@ -335,46 +314,14 @@ private:
         waitUntil([] { return !QToolTip::isVisible(); }, 2000);
     }
 
-    static void stopOwner(QProcess *owner)
-    {
-        if (owner->state() != QProcess::NotRunning && !owner->waitForFinished(2000)) {
-            owner->kill();
-            owner->waitForFinished(2000);
-        }
-        delete owner;
-    }
-
     bool x11;
     TesselGui window;
     QTableWidget *table = nullptr;
     QPushButton *emptyButton = nullptr;
     QTemporaryDir dir;
-    std::vector<QProcess *> owners;
+    std::vector<std::unique_ptr<QProcess>> owners;
     Sample *expecting = nullptr;
 };
-
-// Owns the clipboard, as a Qt application that copied the data, until another client takes it.
-int serve(QGuiApplication &app, const QByteArray &kind, const QString &file)
-{
-    QByteArray payload;
-    QFile in(file);
-    if (kind != "formats" &&
-        (!in.open(QIODevice::ReadOnly) || (payload = in.readAll()).isEmpty())) {
-        std::fprintf(stderr, "bench_capture --serve: cannot read %s\n", qPrintable(file));
-        return 1;
-    }
-    const Kind served = kind == "text"    ? Kind::QtText
-                        : kind == "image" ? Kind::QtImage
-                                          : Kind::Formats;
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setMimeData(makeQtData(served, payload));
-    QObject::connect(clipboard, &QClipboard::dataChanged, &app, [&] {
-        if (!clipboard->ownsClipboard())
-            app.quit();
-    });
-    QTimer::singleShot(ServeTimeoutMs, &app, &QCoreApplication::quit);
-    return app.exec();
-}
 
 void printReport(const char *mode,
                  const std::vector<std::pair<const Case *, std::vector<Sample>>> &all)
@@ -385,8 +332,10 @@ void printReport(const char *mode,
     for (const auto &entry : all) {
         const std::vector<Sample> &s = entry.second;
         const auto pair = [&](double Sample::*field) {
-            const std::vector<double> values = column(s, field);
-            return std::make_pair(benchdata::median(values), benchdata::maximum(values));
+            Figure figure;
+            for (const Sample &sample : s)
+                figure.add(sample.*field);
+            return std::make_pair(figure.median(), figure.maximum());
         };
         const auto capture = pair(&Sample::capture);
         const auto repaint = pair(&Sample::repaint);
@@ -423,53 +372,30 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
     defaultHandler(type, context, message);
 }
 
-void usage()
-{
-    std::fprintf(stderr,
-                 "usage: bench_capture [--x11] [--runs N] [--only TEXT]\n"
-                 "  default: offscreen, the data set in-process\n"
-                 "  --x11:   on the X display in $DISPLAY, the data owned by xclip or by a second\n"
-                 "           process of this program\n"
-                 "  --only:  run only the cases whose name contains TEXT\n");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    bool x11 = false;
-    QByteArray serveKind;
-    QString serveFile;
-    int runs = DefaultRuns;
-    QByteArray only;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--x11")) {
-            x11 = true;
-        } else if (!std::strcmp(argv[i], "--serve") && i + 2 < argc) {
-            serveKind = argv[++i];
-            serveFile = QString::fromLocal8Bit(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
-            runs = std::max(1, std::atoi(argv[++i]));
-        } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
-            only = argv[++i];
-        } else {
-            usage();
-            return 2;
-        }
-    }
-    const bool serving = !serveKind.isEmpty();
-    qputenv("QT_QPA_PLATFORM", x11 || serving ? "xcb" : "offscreen");
-
-    if (serving) {
-        QGuiApplication app(argc, argv);
-        return serve(app, serveKind, serveFile);
-    }
-
+    // The platform is chosen before the application is made, so the options are read first.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOptions({{"x11", "On the X display in $DISPLAY, the data owned by xclip or by the "
+                               "fake owner; otherwise offscreen, the data set in-process."},
+                       {"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
+                       {"only", "Only the cases whose name contains text.", "text"}});
+    parser.parse(arguments);
+    const bool x11 = parser.isSet(QStringLiteral("x11"));
+    qputenv("QT_QPA_PLATFORM", x11 ? "xcb" : "offscreen");
     defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
-    std::printf("encoding the %dx%d PNG...\n", benchdata::ImageWidth, benchdata::ImageHeight);
+    parser.process(app);
+    const int runs = intOption(parser, QStringLiteral("runs"));
+    std::printf("encoding the %dx%d PNG...\n", ImageWidth, ImageHeight);
     std::fflush(stdout);
-    const QByteArray png = benchdata::makePng();
+    const QByteArray png = makePng();
     std::printf("PNG: %d bytes\n", png.size());
 
     Bench bench(x11);
@@ -480,7 +406,7 @@ int main(int argc, char **argv)
 
     std::vector<std::pair<const Case *, std::vector<Sample>>> all;
     for (const Case &c : Cases) {
-        if (!only.isEmpty() && !QByteArray(c.name).contains(only))
+        if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
             continue;
         std::printf("%s...\n", c.name);
         std::fflush(stdout);

@@ -94,7 +94,7 @@ check "Ctrl+F1 and Shift+F1 paste nothing" modifiers_ignored
 
 # A capture in progress holds up no paste: an X owner that never answers keeps the capture
 # worker waiting, through Wine's clipboard bridge, while F1 pastes.
-start_bg hang "${HOSTILEOWNER:?path of the hostileowner binary}" hang 3
+start_bg hang "${HOSTILEOWNER:?path of the fakeowner binary}" hang 3
 HANG_PID=$BG_PID
 hung_capture_pastes() {
     wait_until grep -q '^asked' "$WORK/hang.log" && TIMEOUT=3 pastes F1 "two;one;two;one;"
