@@ -20,7 +20,6 @@ namespace bench {
 
 namespace {
 
-const char TesselTitle[] = "Tessel V" TESSEL_VERSION;
 const long long StartTimeoutNs = 20000 * Ms;
 
 // A window property as bytes: the text of an 8-bit one, the first value of a 32-bit one.
@@ -49,39 +48,15 @@ int ignoreError(Display *, XErrorEvent *)
     return 0;
 }
 
-// Window or the first of its descendants titled name (the client window inside a window
-// manager's frame), or None.
-Window windowNamedBelow(Display *display, Window window, const QByteArray &name)
+// Tessel's window once it is viewable, or 0.
+Window viewableTessel()
 {
-    if (propertyBytes(display, window, XA_WM_NAME) == name)
-        return window;
-    Window root = 0;
-    Window parent = 0;
-    Window *children = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(display, window, &root, &parent, &children, &count))
-        return None;
-    Window found = None;
-    for (unsigned int i = 0; i < count && found == None; ++i)
-        found = windowNamedBelow(display, children[i], name);
-    if (children)
-        XFree(children);
-    return found;
-}
-
-// Tessel's window once it is viewable, or None. Windows come and go during the walk (a
-// program that starts or quits): a window that vanished is not an error that ends the bench.
-Window viewableTessel(Display *display)
-{
-    const auto previous = XSetErrorHandler(ignoreError);
-    Window found = windowNamedBelow(display, DefaultRootWindow(display), TesselTitle);
-    XWindowAttributes attributes;
-    if (found &&
-        (!XGetWindowAttributes(display, found, &attributes) || attributes.map_state != IsViewable))
-        found = None;
-    XSync(display, False);
-    XSetErrorHandler(previous);
-    return found;
+    QProcess search;
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                  QStringLiteral("--name"), QStringLiteral("^Tessel V" TESSEL_VERSION "$")});
+    search.waitForFinished();
+    return Window(search.readAllStandardOutput().split('\n').value(0).toULongLong());
 }
 
 } // namespace
@@ -117,8 +92,8 @@ QProcessEnvironment tesselEnvironment()
     return environment;
 }
 
-Window startTessel(QProcess &tessel, Display *display, const QString &program,
-                   const QStringList &arguments, const QProcessEnvironment &environment)
+Window startTessel(QProcess &tessel, const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment)
 {
     tessel.setProcessEnvironment(environment);
     tessel.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -127,7 +102,7 @@ Window startTessel(QProcess &tessel, Display *display, const QString &program,
     Window window = None;
     while (!window && tessel.waitForStarted() && tessel.state() == QProcess::Running &&
            nowNs() < deadline) {
-        window = viewableTessel(display);
+        window = viewableTessel();
         if (!window)
             QThread::msleep(5);
     }

@@ -38,8 +38,7 @@ QProcessEnvironment tesselEnvironment();
 
 // Starts program (Tessel, or a shell that becomes it) and waits until Tessel's window is
 // viewable. Returns the window, or 0 after saying why on stderr.
-Window startTessel(QProcess &tessel, Display *display, const QString &program,
-                   const QStringList &arguments = {},
+Window startTessel(QProcess &tessel, const QString &program, const QStringList &arguments = {},
                    const QProcessEnvironment &environment = tesselEnvironment());
 
 // Starts the receiver (bench_paste_receiver) and gives it the keyboard focus, which it

@@ -1,10 +1,7 @@
 // Prints what one clipboard capture costs, what a full repaint of the table costs afterwards
-// and how long the content cell's tooltip takes to show, for texts from 1 KiB to 100 MiB, a
-// 4K PNG and a change listing 500 formats. Offscreen the data is set in-process; with --x11
-// a separate process (xclip, or the fake owner of tests/fakeowner) owns the clipboard so that the X
-// transfers are counted. The cases marked (Qt) are offered as a Qt application offers what it
-// copies: a text or an image value, which it converts into every format it lists.
-// See README.md.
+// and how long the content cell's tooltip takes to show, offscreen with the data set
+// in-process, for texts from 16 B to 100 MiB, a 4K PNG, 500 formats, and a text and an image
+// offered as a Qt application offers them. See README.md.
 
 #include "benchsupport.h"
 #include "window/tesselgui.h"
@@ -17,10 +14,8 @@
 #include <QHelpEvent>
 #include <QImage>
 #include <QMimeData>
-#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
 #include <QWindow>
@@ -28,7 +23,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -64,32 +58,12 @@ const Case Cases[] = {
     {"image 4K (Qt)", Kind::QtImage, 0},
 };
 
-// The owner of a case's data in file: xclip, or the fake owner as a Qt application offers it.
-QStringList ownerCommand(Kind kind, const QString &file)
-{
-    const QStringList xclip = {QStringLiteral("xclip"), QStringLiteral("-quiet"),
-                               QStringLiteral("-selection"), QStringLiteral("clipboard")};
-    switch (kind) {
-    case Kind::Text:
-        return xclip + QStringList{QStringLiteral("-i"), file};
-    case Kind::Png:
-        return xclip + QStringList{QStringLiteral("-t"), PngFormat, QStringLiteral("-i"), file};
-    case Kind::Formats:
-        return {fakeOwner(), QStringLiteral("formats"), QString::number(FormatCount)};
-    case Kind::QtText:
-        return {fakeOwner(), QStringLiteral("qt-text"), file};
-    case Kind::QtImage:
-        break;
-    }
-    return {fakeOwner(), QStringLiteral("qt-image"), file};
-}
-
-struct Sample {
-    double capture = 0; // clipboardDataChanged as a whole
-    double repaint = 0; // table->viewport()->repaint()
-    double tooltip = 0; // the QHelpEvent(ToolTip) to the content cell
-    bool tipShown = false;
-    int tipChars = 0;
+struct Result {
+    const Case *c = nullptr;
+    Figure capture;      // clipboardDataChanged as a whole
+    Figure repaint;      // table->viewport()->repaint()
+    Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
+    int tipChars = -1;   // the last tooltip's, -1 when none was shown
     QStringList formats; // as the clipboard listed them
 };
 
@@ -142,8 +116,7 @@ private:
 };
 
 // The data object a Qt application puts on the clipboard when it copies a text, an image
-// or a set of formats, as the fake owner offers it with --x11; payload is the text's bytes
-// or the encoded image.
+// or a set of formats; payload is the text's bytes or the encoded image.
 QMimeData *makeQtData(Kind kind, const QByteArray &payload)
 {
     auto *data = new QMimeData;
@@ -152,10 +125,9 @@ QMimeData *makeQtData(Kind kind, const QByteArray &payload)
     } else if (kind == Kind::QtImage) {
         data->setImageData(QImage::fromData(payload, "PNG"));
     } else {
-        // As the fake owner offers them.
         for (int i = 0; i < FormatCount; ++i)
             data->setData(
-                QStringLiteral("application/x-fakeowner-%1").arg(i, 3, 10, QLatin1Char('0')),
+                QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0')),
                 QByteArray::number(i).rightJustified(FormatBytes, '#'));
     }
     return data;
@@ -184,7 +156,7 @@ QByteArray payloadFor(const Case &c, const QByteArray &png)
 
 class Bench {
 public:
-    explicit Bench(bool x11) : x11(x11)
+    Bench()
     {
         window.show();
         table = window.findChild<QTableWidget *>();
@@ -198,168 +170,75 @@ public:
                          [this] { onClipboardChange(); });
     }
 
-    ~Bench()
+    bool run(const Case &c, const QByteArray &png, int runs, Result &result)
     {
-        for (auto &owner : owners)
-            stopProcess(*owner);
-    }
-
-    bool run(const Case &c, const QByteArray &png, int runs, std::vector<Sample> &samples)
-    {
+        result.c = &c;
         const QByteArray payload = payloadFor(c, png);
-        const QString file = dir.filePath(QStringLiteral("payload"));
-        if (x11 && !writeFile(file, payload)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-            return false;
-        }
         for (int r = 0; r < runs; ++r) {
             emptyButton->click();
-            Sample sample;
-            if (x11 ? !captureFromOwner(c, file, sample) : !captureInProcess(c, payload, sample))
+            capturedMs = -1;
+            QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
+            if (!waitUntil([this] { return capturedMs >= 0; }, ChangeTimeoutMs)) {
+                std::fprintf(stderr, "%s: nothing was captured\n", c.name);
                 return false;
-            paintAndHover(sample);
-            samples.push_back(sample);
+            }
+            result.capture.add(capturedMs);
+            result.formats = QGuiApplication::clipboard()->mimeData()->formats();
+            paintAndHover(result);
         }
         return true;
     }
 
 private:
-    bool captureInProcess(const Case &c, const QByteArray &payload, Sample &sample)
-    {
-        QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
-        sample.capture = timeCapture();
-        if (!firstSlotFilled()) {
-            std::fprintf(stderr, "%s: nothing was captured\n", c.name);
-            return false;
-        }
-        recordFormats(sample);
-        return true;
-    }
-
-    bool captureFromOwner(const Case &c, const QString &file, Sample &sample)
-    {
-        owners.push_back(std::make_unique<QProcess>());
-        QProcess *owner = owners.back().get();
-        // Owners report every request, which is not news here.
-        owner->setStandardOutputFile(QProcess::nullDevice());
-        owner->setStandardErrorFile(QProcess::nullDevice());
-        const QStringList command = ownerCommand(c.kind, file);
-        owner->start(command.first(), command.mid(1));
-        if (!owner->waitForStarted()) {
-            std::fprintf(stderr, "%s: cannot start the clipboard owner\n", c.name);
-            return false;
-        }
-        expecting = &sample;
-        const bool captured = waitUntil([this] { return !expecting; }, ChangeTimeoutMs);
-        expecting = nullptr;
-        // The owner before this one lost the selection.
-        while (owners.size() > 1) {
-            stopProcess(*owners.front());
-            owners.erase(owners.begin());
-        }
-        if (!captured)
-            std::fprintf(stderr, "%s: no capture within %d s\n", c.name, ChangeTimeoutMs / 1000);
-        return captured;
-    }
-
     void onClipboardChange()
     {
-        if (!expecting)
-            return;
-        const double ms = timeCapture();
-        // A change that filled no slot was an owner leaving, not our data.
-        if (!firstSlotFilled())
-            return;
-        expecting->capture = ms;
-        recordFormats(*expecting);
-        expecting = nullptr;
-    }
-
-    bool firstSlotFilled() const
-    {
+        const double ms = timeMs([this] { window.clipboardDataChanged(); });
+        // A change that filled no slot was an owner leaving (or the slots emptied), not ours.
         const QTableWidgetItem *shortcut = table->item(0, 1);
-        return shortcut && !shortcut->text().isEmpty();
+        if (shortcut && !shortcut->text().isEmpty())
+            capturedMs = ms;
     }
 
-    double timeCapture()
-    {
-        return timeMs([this] { window.clipboardDataChanged(); });
-    }
-
-    // The formats the change offered.
-    static void recordFormats(Sample &sample)
-    {
-        const QMimeData *source = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        if (source)
-            sample.formats = source->formats();
-    }
-
-    void paintAndHover(Sample &sample)
+    void paintAndHover(Result &result)
     {
         // Let the update the capture scheduled happen first: what is timed is a full repaint.
         QCoreApplication::processEvents();
-        sample.repaint = timeMs([this] { table->viewport()->repaint(); });
-
-        QToolTip::hideText();
-        waitUntil([] { return !QToolTip::isVisible(); }, 2000);
+        result.repaint.add(timeMs([this] { table->viewport()->repaint(); }));
         QTableWidgetItem *item = table->item(0, 0);
-        if (!item)
-            return;
         const QPoint centre = table->visualItemRect(item).center();
         QHelpEvent help(QEvent::ToolTip, centre, table->viewport()->mapToGlobal(centre));
-        sample.tooltip = timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); });
-        sample.tipShown = QToolTip::isVisible();
-        sample.tipChars = sample.tipShown ? QToolTip::text().size() : 0;
+        result.tooltip.add(timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); }));
+        result.tipChars = QToolTip::isVisible() ? QToolTip::text().size() : -1;
         QToolTip::hideText();
         waitUntil([] { return !QToolTip::isVisible(); }, 2000);
     }
 
-    bool x11;
     TesselGui window;
     QTableWidget *table = nullptr;
     QPushButton *emptyButton = nullptr;
-    QTemporaryDir dir;
-    std::vector<std::unique_ptr<QProcess>> owners;
-    Sample *expecting = nullptr;
+    double capturedMs = -1;
 };
 
-void printReport(const char *mode,
-                 const std::vector<std::pair<const Case *, std::vector<Sample>>> &all)
+void printReport(const std::vector<Result> &all)
 {
-    std::printf("\nmode: %s\n", mode);
+    std::printf("\n");
     std::printf("%-16s %5s | %19s | %19s | %19s | %s\n", "case", "runs", "capture ms med/max",
                 "repaint ms med/max", "tooltip ms med/max", "tooltip shown");
-    for (const auto &entry : all) {
-        const std::vector<Sample> &s = entry.second;
-        const auto pair = [&](double Sample::*field) {
-            Figure figure;
-            for (const Sample &sample : s)
-                figure.add(sample.*field);
-            return std::make_pair(figure.median(), figure.maximum());
-        };
-        const auto capture = pair(&Sample::capture);
-        const auto repaint = pair(&Sample::repaint);
-        const auto tooltip = pair(&Sample::tooltip);
-        const Sample &last = s.back();
-        char tip[32];
-        if (last.tipShown)
-            std::snprintf(tip, sizeof tip, "yes, %d chars", last.tipChars);
-        else
-            std::snprintf(tip, sizeof tip, "no (empty tip)");
-        std::printf("%-16s %5zu | %9.2f %9.2f | %9.2f %9.2f | %9.2f %9.2f | %s\n",
-                    entry.first->name, s.size(), capture.first, capture.second, repaint.first,
-                    repaint.second, tooltip.first, tooltip.second, tip);
+    for (const Result &r : all) {
+        std::printf("%-16s %5d | %9.2f %9.2f | %9.2f %9.2f | %9.2f %9.2f | %s\n", r.c->name,
+                    r.capture.size(), r.capture.median(), r.capture.maximum(), r.repaint.median(),
+                    r.repaint.maximum(), r.tooltip.median(), r.tooltip.maximum(),
+                    r.tipChars < 0 ? "no (empty tip)"
+                                   : qPrintable(QStringLiteral("yes, %1 chars").arg(r.tipChars)));
     }
     std::printf("\nformats listed:\n");
-    for (const auto &entry : all) {
-        QStringList formats = entry.second.back().formats;
-        const int count = formats.size();
-        if (count > 20)
-            formats = formats.mid(0, 3) << QStringLiteral("...");
-        std::printf("%-16s %d: %s\n", entry.first->name, count,
-                    qPrintable(formats.join(QStringLiteral(", "))));
+    for (const Result &r : all) {
+        QStringList shown = r.formats;
+        if (shown.size() > 20)
+            shown = shown.mid(0, 3) << QStringLiteral("...");
+        std::printf("%-16s %d: %s\n", r.c->name, int(r.formats.size()),
+                    qPrintable(shown.join(QStringLiteral(", "))));
     }
-    std::fflush(stdout);
 }
 
 QtMessageHandler defaultHandler = nullptr;
@@ -376,47 +255,33 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 
 int main(int argc, char **argv)
 {
-    // The platform is chosen before the application is made, so the options are read first.
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOptions({{"x11", "On the X display in $DISPLAY, the data owned by xclip or by the "
-                               "fake owner; otherwise offscreen, the data set in-process."},
-                       {"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
-                       {"only", "Only the cases whose name contains text.", "text"}});
-    parser.parse(arguments);
-    const bool x11 = parser.isSet(QStringLiteral("x11"));
-    qputenv("QT_QPA_PLATFORM", x11 ? "xcb" : "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOptions({{"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
+                       {"only", "Only the cases whose name contains text.", "text"}});
     parser.process(app);
     const int runs = intOption(parser, QStringLiteral("runs"));
-    std::printf("encoding the %dx%d PNG...\n", ImageWidth, ImageHeight);
-    std::fflush(stdout);
     const QByteArray png = makePng();
     std::printf("PNG: %d bytes\n", png.size());
 
-    Bench bench(x11);
+    Bench bench;
     // The first capture, paint and tooltip load fonts and styles; keep that out of the figures.
-    std::vector<Sample> warmUp;
-    if (!bench.run(Cases[0], png, 1, warmUp))
+    std::vector<Result> all(1);
+    if (!bench.run(Cases[0], png, 1, all.back()))
         return 1;
-
-    std::vector<std::pair<const Case *, std::vector<Sample>>> all;
+    all.clear();
     for (const Case &c : Cases) {
         if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
             continue;
         std::printf("%s...\n", c.name);
         std::fflush(stdout);
-        std::vector<Sample> samples;
-        if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, samples))
+        all.emplace_back();
+        if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, all.back()))
             return 1;
-        all.emplace_back(&c, std::move(samples));
     }
-    printReport(x11 ? "X11, data owned by another process (transfers counted)"
-                    : "offscreen, data set in-process",
-                all);
+    printReport(all);
     return 0;
 }

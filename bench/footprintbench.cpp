@@ -1,10 +1,6 @@
-// Prints what the real program costs in memory and CPU: its RSS when idle, and for each kind
-// of clip the CPU and wall time of a capture and the RSS after ten of them. It starts the
-// tessel binary it is given (so the same bench measures any build) on the X display in
-// $DISPLAY, once per case, and reads /proc. The clipboard is owned by xclip or by the fake
-// owner (tests/fakeowner), both of which report every request: a capture is over once no
-// request came, and neither Tessel nor the owner used CPU, for a while.
-// See README.md.
+// Prints what the real program (any build of it) costs in memory and CPU on the X display in
+// $DISPLAY: its RSS when idle, and for each kind of clip the CPU and wall time of a capture
+// and the RSS after ten of them, from /proc. See README.md.
 
 #include "benchx11.h"
 
@@ -15,7 +11,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -122,19 +117,6 @@ qint64 untilQuiet(const std::function<bool()> &moved, bool started, int quietMs,
     return last;
 }
 
-// Waits until pid has used no CPU for quietMs; false at the deadline.
-bool settle(qint64 pid, int quietMs, int timeoutMs)
-{
-    double cpu = cpuMs(pid);
-    const auto moved = [&] {
-        QThread::msleep(PollMs * 4);
-        const double before = cpu;
-        cpu = cpuMs(pid);
-        return cpu != before;
-    };
-    return untilQuiet(moved, true, quietMs, timeoutMs) >= 0;
-}
-
 // Records as a metafile holds them: a small header, coordinates that advance, a slice of the
 // picture's pixels and a pen and brush out of a few; zlib's fastest level shrinks that about
 // as much as it shrinks the metafiles an office suite copies.
@@ -156,80 +138,74 @@ QByteArray makeMetafile(const QByteArray &pixels, qint64 size, quint32 seed)
     return out;
 }
 
-struct Capture {
-    double cpuMs = 0;
-    double wallMs = 0;
-    double ownerCpuMs = 0; // the owner's own work: encoding what it is asked for
-};
-
 struct Result {
     const Case *c = nullptr;
     int copies = 0;
-    Figure cpu;
-    Figure wall;
-    Figure owner;
+    Figure cpu;   // Tessel's and its worker's
+    Figure wall;  // from the owner taking the clipboard until all was quiet
+    Figure owner; // the owner's own work: encoding what it is asked for
     Usage idle;
     Usage after;
 };
 
 class FootprintBench {
 public:
-    FootprintBench(Display *display, QString tesselPath, int limitMb)
-        : display(display), tesselPath(std::move(tesselPath)), limitMb(limitMb)
+    FootprintBench(QString tesselPath, int limitMb)
+        : tesselPath(std::move(tesselPath)), limitMb(limitMb)
     {
     }
 
     ~FootprintBench() { stopAll(); }
 
-    // Starts the program with the GL integration Qt picks, or with none; true once its
-    // window has shown and it has gone quiet.
-    bool start(bool glNone)
+    // Starts the program without GL integration, which would cost memory for nothing; true
+    // once its window has shown and it has gone quiet.
+    bool start()
     {
         QProcessEnvironment environment = tesselEnvironment();
-        environment.remove(QLatin1String(GlVariable));
-        if (glNone)
-            environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
+        environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
         tessel = std::make_unique<QProcess>();
         // The shell caps the address space and becomes the program, keeping its pid.
-        return startTessel(*tessel, display, QStringLiteral("sh"),
+        return startTessel(*tessel, QStringLiteral("sh"),
                            {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
                             QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024),
                             tesselPath},
                            environment) &&
-               settle(tessel->processId(), IdleQuietMs, StartTimeoutMs);
+               untilQuiet(
+                   [this, cpu = 0.0]() mutable {
+                       QThread::msleep(PollMs * 4);
+                       const double before = cpu;
+                       cpu = cpuMs(tessel->processId());
+                       return cpu != before;
+                   },
+                   true, IdleQuietMs, StartTimeoutMs) >= 0;
     }
 
     Usage tesselUsage() const { return usageOf(tessel->processId()); }
 
     // Starts an owner (command: the program and its arguments) and waits until Tessel has
     // captured what it offers.
-    bool capture(const QStringList &command, Capture &result)
+    bool capture(const QStringList &command, Result &result)
     {
         owners.push_back(std::make_unique<QProcess>());
         QProcess &current = *owners.back();
         current.setProcessChannelMode(QProcess::MergedChannels);
         current.start(command.first(), command.mid(1));
-        // xclip says this once it owns the selection, then counts on after each request.
-        const QByteArray ownedMark =
-            command.first() == QLatin1String("xclip") ? "request number 1" : "owner";
         const qint64 pid = tessel->processId();
         const double cpuBefore = treeCpuMsOf(pid);
-
-        QElapsedTimer timer;
-        timer.start();
-        QByteArray said;
-        while (!said.contains(ownedMark)) {
-            if (timer.elapsed() > OwnerTimeoutMs || !current.waitForReadyRead(OwnerTimeoutMs)) {
-                std::fprintf(stderr, "bench_footprint: %s never took the clipboard\n",
-                             qPrintable(current.program()));
-                return false;
-            }
-            said += current.readAll();
+        // xclip says this once it owns the selection, then counts on after each request.
+        const QByteArray mark = command.first() == QLatin1String("xclip")
+                                    ? "Waiting for selection request number 1"
+                                    : "owner";
+        QByteArray line;
+        if (!current.waitForStarted() ||
+            !readLine(current, mark, line, nowNs() + OwnerTimeoutMs * Ms)) {
+            std::fprintf(stderr, "bench_footprint: %s never took the clipboard\n",
+                         qPrintable(current.program()));
+            return false;
         }
         // From here the owner only reports requests, and each one is news; the first may
         // have come with the word that it owns the clipboard.
-        const bool started =
-            !said.mid(said.indexOf(ownedMark) + ownedMark.size()).trimmed().isEmpty();
+        const bool started = current.bytesAvailable() > 0;
         double tesselCpu = cpuBefore;
         double ownerCpu = cpuMs(current.processId());
         const double ownerBefore = ownerCpu;
@@ -247,9 +223,9 @@ public:
                          tessel->state() == QProcess::Running ? "busy" : "exited");
             return false;
         }
-        result.cpuMs = tesselCpu - cpuBefore;
-        result.wallMs = double(wallMs);
-        result.ownerCpuMs = ownerCpu - ownerBefore;
+        result.cpu.add(tesselCpu - cpuBefore);
+        result.wall.add(double(wallMs));
+        result.owner.add(ownerCpu - ownerBefore);
         // The owners before this one lost the clipboard.
         while (owners.size() > 1) {
             stopProcess(*owners.front(), StopWaitMs);
@@ -269,7 +245,6 @@ public:
     }
 
 private:
-    Display *display;
     QString tesselPath;
     int limitMb;
     std::unique_ptr<QProcess> tessel;
@@ -348,17 +323,13 @@ private:
         if (QFile::exists(path))
             return path;
         const QString base = cache + QStringLiteral("/plasma.png");
-        if (!QFile::exists(base) &&
-            !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty()) {
-            std::printf("making %s with ImageMagick...\n", qPrintable(base));
-            std::fflush(stdout);
+        if (!QFile::exists(base))
             QProcess::execute(QStringLiteral("convert"),
-                              {QStringLiteral("-seed"), QStringLiteral("7"),
-                               QStringLiteral("-size"),
-                               QStringLiteral("%1x%2").arg(ImageWidth).arg(ImageHeight),
-                               QStringLiteral("plasma:fractal"), QStringLiteral("-depth"),
-                               QStringLiteral("8"), QStringLiteral("PNG24:") + base});
-        }
+                              QStringLiteral("-seed 7 -size %1x%2 plasma:fractal -depth 8")
+                                      .arg(ImageWidth)
+                                      .arg(ImageHeight)
+                                      .split(QLatin1Char(' '))
+                                  << QStringLiteral("PNG24:") + base);
         QImage image(base);
         if (image.isNull()) {
             std::printf("no ImageMagick: the 4K picture is the bench's screen-like one\n");
@@ -369,8 +340,6 @@ private:
             for (int x = 0; x < 16; ++x)
                 image.setPixel(copy * 16 + x, y, qRgb(copy * 25, 255 - copy * 25, 128));
         }
-        std::printf("encoding %s...\n", qPrintable(path));
-        std::fflush(stdout);
         return writeFile(path, encodeImage(image, "PNG")) ? path : QString();
     }
 
@@ -381,8 +350,6 @@ private:
         const QString path = cache + QStringLiteral("/bomb-%1-%2.png").arg(side).arg(copy);
         if (QFile::exists(path))
             return path;
-        std::printf("encoding %s...\n", qPrintable(path));
-        std::fflush(stdout);
         QImage image(side, side, QImage::Format_Mono);
         image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
         image.fill(0);
@@ -393,12 +360,6 @@ private:
     QString cache;
     QTemporaryDir scratch;
 };
-
-void printIdle(const char *name, const Usage &usage, const char *target)
-{
-    std::printf("idle, %-40s RSS %7.1f MiB   %s\n", name, usage.rssMb, target);
-    std::fflush(stdout);
-}
 
 void printHeader()
 {
@@ -455,14 +416,12 @@ int main(int argc, char **argv)
 
     int status = 0;
     {
-        FootprintBench bench(display, tesselPath, limitMb);
-        for (const bool glNone : {false, true}) {
-            if (!bench.start(glNone))
-                return 1;
-            printIdle(glNone ? "QT_XCB_GL_INTEGRATION=none" : "QT_XCB_GL_INTEGRATION unset",
-                      bench.tesselUsage(), glNone ? "target ≤ 30 MB" : "");
-            bench.stopAll();
-        }
+        FootprintBench bench(tesselPath, limitMb);
+        if (!bench.start())
+            return 1;
+        std::printf("idle, %s=none: RSS %.1f MiB (target ≤ 30 MB)\n", GlVariable,
+                    bench.tesselUsage().rssMb);
+        bench.stopAll();
         printHeader();
         for (const Case &c : Cases) {
             if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
@@ -476,16 +435,12 @@ int main(int argc, char **argv)
             bool ok = true;
             for (int copy = 0; copy < result.copies && ok && !isText; ++copy)
                 ok = !inputs.picture(c.source, copy).isEmpty();
-            if (!ok || !bench.start(true))
+            if (!ok || !bench.start())
                 return 1;
             result.idle = bench.tesselUsage();
             for (int copy = 0; copy < result.copies && ok; ++copy) {
                 const QStringList owner = inputs.owner(c.source, copy);
-                Capture capture;
-                ok = !owner.isEmpty() && !owner.last().isEmpty() && bench.capture(owner, capture);
-                result.cpu.add(capture.cpuMs);
-                result.wall.add(capture.wallMs);
-                result.owner.add(capture.ownerCpuMs);
+                ok = !owner.isEmpty() && !owner.last().isEmpty() && bench.capture(owner, result);
             }
             result.after = bench.tesselUsage();
             bench.stopAll();

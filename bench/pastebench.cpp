@@ -1,8 +1,6 @@
 // Prints the paste latency of the real program on the X display in $DISPLAY: from the press
 // of an F-key to the synthetic V press reaching the X server, and to the paste arriving in a
-// focused application (bench_paste_receiver), for a short text and a 3840x2160 PNG clip.
-// The keys are pressed with XTest; XInput2 raw key events on the root window give the
-// server's own timestamps of both presses. See README.md.
+// focused application (bench_paste_receiver), for a short text and a 4K PNG. See README.md.
 
 #include "benchx11.h"
 
@@ -32,16 +30,17 @@ const int WarmUpTries = 20;
 const int PauseBetweenPressesMs = 60;
 
 struct Figures {
-    double serverMs = 0;  // server time of the V press minus that of the F-key press
-    double seenMs = 0;    // V press seen by this client, from just before the F-key request
-    double appMs = 0;     // paste reported by the receiver, from the same start
-    double fetchMs = -1;  // image pastes: the receiver's request for the image until its bytes
-    double decodeMs = -1; // image pastes: the receiver's decode of them
+    Figure server; // server time of the V press minus that of the F-key press
+    Figure seen;   // V press seen by this client, from just before the F-key request
+    Figure inApp;  // paste reported by the receiver, from the same start
+    Figure fetch;  // image pastes: the receiver's request for the image until its bytes
+    Figure decode; // image pastes: the receiver's decode of them
 };
 
-// One press of the F-key, held until the synthetic V has reached the server.
-bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expect, Figures &figures,
-           long long vTimeoutNs)
+// One press of the F-key, held until the synthetic V has reached the server; its figures
+// go to figures, unless none.
+bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expect,
+           long long vTimeoutNs, Figures *figures)
 {
     // Whatever the receiver said before this press is not about it.
     receiver.waitForReadyRead(0);
@@ -50,15 +49,17 @@ bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expec
     QByteArray line;
     if (!measured.pasted || !readLine(receiver, expect, line, nowNs() + PasteTimeoutNs))
         return false;
-    figures.serverMs = measured.serverMs;
-    figures.seenMs = measured.seenMs;
     const QList<QByteArray> fields = line.split(' ');
-    figures.appMs = toMs(fields.value(1).toLongLong() - measured.startNs);
     const int fetch = fields.indexOf("fetch");
     const int decode = fields.indexOf("decode");
-    if (fetch > 0 && decode > 0) {
-        figures.fetchMs = fields.value(fetch + 1).toDouble();
-        figures.decodeMs = fields.value(decode + 1).toDouble();
+    if (figures) {
+        figures->server.add(measured.serverMs);
+        figures->seen.add(measured.seenMs);
+        figures->inApp.add(toMs(fields.value(1).toLongLong() - measured.startNs));
+        if (fetch > 0 && decode > 0) {
+            figures->fetch.add(fields.value(fetch + 1).toDouble());
+            figures->decode.add(fields.value(decode + 1).toDouble());
+        }
     }
     return true;
 }
@@ -92,7 +93,7 @@ int main(int argc, char **argv)
     QProcess tessel;
     QProcess receiver;
     std::vector<std::unique_ptr<QProcess>> owners;
-    if (!startTessel(tessel, x.display, parser.value(QStringLiteral("tessel"))) ||
+    if (!startTessel(tessel, parser.value(QStringLiteral("tessel"))) ||
         !startReceiver(receiver, x.display, parser.value(QStringLiteral("receiver"))))
         return 1;
 
@@ -127,43 +128,32 @@ int main(int argc, char **argv)
                                  clip.xclipArgs);
 
         const KeyCode fKey = XKeysymToKeycode(x.display, clip.key);
-        Figures figures;
         bool warm = false;
         for (int i = 0; i < WarmUpTries && !warm; ++i)
-            warm = press(x, receiver, fKey, clip.report, figures, WarmUpPressTimeoutNs);
+            warm = press(x, receiver, fKey, clip.report, WarmUpPressTimeoutNs, nullptr);
         if (!warm) {
             std::printf("%-14s | no paste arrived: the replay did not reach the receiver\n",
                         clip.name);
             status = 1;
             continue;
         }
-        Figure server, seen, inApp, fetch, decode;
+        Figures f;
         int failed = 0;
         for (int i = 0; i < presses; ++i) {
             QThread::msleep(PauseBetweenPressesMs);
-            if (!press(x, receiver, fKey, clip.report, figures, PressTimeoutNs)) {
-                ++failed;
-                continue;
-            }
-            server.add(figures.serverMs);
-            seen.add(figures.seenMs);
-            inApp.add(figures.appMs);
-            if (figures.fetchMs >= 0) {
-                fetch.add(figures.fetchMs);
-                decode.add(figures.decodeMs);
-            }
+            failed += press(x, receiver, fKey, clip.report, PressTimeoutNs, &f) ? 0 : 1;
         }
         std::printf("%-14s | %10.1f %10.1f | %10.2f %10.2f | %10.2f %10.2f", clip.name,
-                    server.median(), server.maximum(), seen.median(), seen.maximum(),
-                    inApp.median(), inApp.maximum());
+                    f.server.median(), f.server.maximum(), f.seen.median(), f.seen.maximum(),
+                    f.inApp.median(), f.inApp.maximum());
         if (failed)
             std::printf("  (%d of %d presses gave no paste)", failed, presses);
         std::printf("\n");
-        if (fetch.size())
+        if (f.fetch.size())
             std::printf(
                 "%-14s   of which in the receiver: image transfer %.1f ms median, %.1f max; "
                 "decode %.1f ms median, %.1f max\n",
-                "", fetch.median(), fetch.maximum(), decode.median(), decode.maximum());
+                "", f.fetch.median(), f.fetch.maximum(), f.decode.median(), f.decode.maximum());
         std::fflush(stdout);
     }
     stopProcess(receiver);

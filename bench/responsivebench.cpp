@@ -1,8 +1,7 @@
 // Prints how the real program holds up while clipboard owners misbehave, on the X display in
 // $DISPLAY: the latency from an F-key press to the synthetic V, and the round trip of a
 // _NET_WM_PING to its window, idle and while an owner hangs, answers late, or sends 100 MiB
-// with INCR. Also the owner's view of a small capture, and what the capture worker costs:
-// its start and its memory. The owners are the fake owner's Xlib one (fakeowner x11 MODE).
+// with INCR; and the capture worker's start. The owners are the fake owner's Xlib one.
 // See README.md.
 
 #include "benchx11.h"
@@ -11,7 +10,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDataStream>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -20,12 +18,10 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <set>
 #include <vector>
 
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
-#include <signal.h>
 
 namespace {
 
@@ -41,7 +37,6 @@ const long long PasteTimeoutNs = 10000 * Ms;
 // A capture is over once its owner has heard nothing for this long.
 const long long CaptureQuietNs = 500 * Ms;
 const long long CaptureTimeoutNs = 10000 * Ms;
-const long long FullIncrTimeoutNs = 300000 * Ms;
 const int PauseBetweenRoundsMs = 100;
 const long long KeyHoldNs = 100 * Ms;
 const int CalmBeforeCapturesMs = 1000;
@@ -55,19 +50,18 @@ QByteArray shown(const Figure &figure, bool maximum, double capMs = 0)
     return (capMs > 0 && ms >= capMs ? ">=" : "") + QByteArray::number(ms, 'f', 1);
 }
 
-// What the owner reported (see tests/fakeowner/selectionowner.h): its kind, the target, the
-// time and the requestor window.
+// What the owner reported (see tests/fakeowner/selectionowner.h): its kind, the target and
+// the time.
 struct OwnerEvent {
     QByteArray kind;
     QByteArray target;
     long long ns = 0;
-    QByteArray requestor;
 };
 
 // The fake owner's Xlib owner in a process of its own, driven step by step.
 class Owner {
 public:
-    ~Owner() { stop(); }
+    ~Owner() { stopProcess(process); }
 
     // mode: text, hang, slow or incr; file: the text it offers.
     bool start(const QString &mode, const QString &file = QString())
@@ -79,14 +73,6 @@ public:
         return process.waitForStarted() &&
                waitFor([](const OwnerEvent &e) { return e.kind == "ready"; }, nowNs() + 60000 * Ms,
                        ready);
-    }
-
-    // It ends once its standard input closes.
-    void stop()
-    {
-        process.closeWriteChannel();
-        if (!process.waitForFinished(3000))
-            stopProcess(process);
     }
 
     // Forgets what was reported so far and takes the clipboard (offering text, for a text
@@ -127,16 +113,10 @@ public:
             process.waitForReadyRead(waitMs);
         while (process.canReadLine()) {
             const QList<QByteArray> fields = process.readLine().trimmed().split(' ');
-            OwnerEvent event;
-            event.kind = fields.value(0);
-            if (fields.size() >= 3) {
-                event.target = fields[1];
-                event.ns = fields[2].toLongLong();
-                event.requestor = fields.last();
-            } else if (fields.size() == 2) {
-                event.ns = fields[1].toLongLong();
-            }
-            events.push_back(event);
+            // "owned <ns>", or "<kind> <target> <ns> ..."
+            const bool targeted = fields.size() >= 3;
+            events.push_back({fields.value(0), targeted ? fields[1] : QByteArray(),
+                              fields.value(targeted ? 2 : 1).toLongLong()});
         }
     }
 
@@ -145,29 +125,6 @@ public:
 private:
     QProcess process;
 };
-
-// The capture worker Tessel's process pid started, or 0.
-qint64 workerOf(qint64 pid)
-{
-    const std::vector<qint64> children = childrenOf(pid);
-    return children.empty() ? 0 : children.front();
-}
-
-void printMemory(const char *when, qint64 tesselPid)
-{
-    const qint64 worker = workerOf(tesselPid);
-    const auto mib = [](long long kb) {
-        return kb < 0 ? QByteArray("-") : QByteArray::number(double(kb) / 1024, 'f', 1);
-    };
-    std::printf("%-28s | %6s %6s %6s | %6s %6s %6s\n", when,
-                mib(procKb(tesselPid, "status", "VmRSS")).constData(),
-                mib(procKb(tesselPid, "smaps_rollup", "Pss")).constData(),
-                mib(procKb(tesselPid, "status", "VmHWM")).constData(),
-                mib(procKb(worker, "status", "VmRSS")).constData(),
-                mib(procKb(worker, "smaps_rollup", "Pss")).constData(),
-                mib(procKb(worker, "status", "VmHWM")).constData());
-    std::fflush(stdout);
-}
 
 struct Options {
     explicit Options(const QCommandLineParser &parser)
@@ -192,13 +149,6 @@ struct Options {
     long long capNs;
     int maxFrozen, incrMiB, startRuns;
 };
-
-// Whether tessel has a capture worker: the synchronous build before it has none.
-bool hasCaptureWorker(const QString &tessel)
-{
-    QFile binary(tessel);
-    return binary.open(QIODevice::ReadOnly) && binary.readAll().contains(WorkerArgument);
-}
 
 // Whether the worker answers a ping on its standard output (after its Ready).
 bool answersPing(QProcess &worker)
@@ -225,10 +175,6 @@ bool answersPing(QProcess &worker)
 void benchWorkerStart(const Options &options)
 {
     std::printf("\nworker start: `tessel %s 1` until it answers a ping\n", WorkerArgument);
-    if (!hasCaptureWorker(options.tessel)) {
-        std::printf("  this build has no capture worker\n");
-        return;
-    }
     Figure ready;
     for (int run = 0; run < options.startRuns; ++run) {
         QProcess worker;
@@ -249,7 +195,6 @@ void benchWorkerStart(const Options &options)
 struct Case {
     const char *name;
     const char *mode; // the owner's mode; none for idle
-    const char *what;
 };
 
 class ResponsiveBench {
@@ -266,50 +211,30 @@ public:
         return x.measure(window, 0, capNs, capNs).pinged;
     }
 
-    struct Copied {
-        long long ownedNs = 0;
-        long long firstNs = 0; // the first request
-        long long lastNs = 0;  // the last answer served
-    };
-
-    // Takes the clipboard (offering text, for a text owner) and waits until the owner has
-    // served what it was asked, has no INCR transfer going and has heard nothing for a while.
-    bool copy(Owner &owner, const QByteArray &text, Copied &copied,
-              long long timeoutNs = CaptureTimeoutNs)
+    // Takes the clipboard offering text and waits until the owner has served what it was
+    // asked and heard nothing for a while.
+    bool copy(Owner &owner, const QByteArray &text)
     {
         OwnerEvent owned;
         if (!owner.own(text, owned))
             return false;
-        copied = {owned.ns, 0, 0};
-        const long long deadline = nowNs() + timeoutNs;
-        std::multiset<QByteArray> transfers;
-        size_t seen = 0;
-        long long quietSince = nowNs();
-        while (nowNs() < deadline &&
-               (nowNs() - quietSince <= CaptureQuietNs || !transfers.empty())) {
+        const long long deadline = nowNs() + CaptureTimeoutNs;
+        for (long long quietSince = nowNs();
+             nowNs() < deadline && nowNs() - quietSince <= CaptureQuietNs;) {
+            const size_t before = owner.events.size();
             owner.collect(20);
-            for (; seen < owner.events.size(); ++seen, quietSince = nowNs()) {
-                const OwnerEvent &e = owner.events[seen];
-                const QByteArray transfer = e.target + ' ' + e.requestor;
-                if (e.kind == "request" && !copied.firstNs)
-                    copied.firstNs = e.ns;
-                if (e.kind == "incr")
-                    transfers.insert(transfer);
-                if ((e.kind == "served" || e.kind == "abandoned") && transfers.count(transfer))
-                    transfers.erase(transfers.find(transfer));
-                if (e.kind == "served")
-                    copied.lastNs = e.ns;
-            }
+            if (owner.events.size() != before)
+                quietSince = nowNs();
         }
-        return copied.lastNs > 0;
+        return std::any_of(owner.events.begin(), owner.events.end(),
+                           [](const OwnerEvent &e) { return e.kind == "served"; });
     }
 
     // Fills slots 1 and 2 with short texts and checks that F1 and F2 paste them.
     bool fillSlots(Owner &owner)
     {
-        Copied copied;
         for (const char *text : SlotTexts) {
-            if (!copy(owner, text, copied)) {
+            if (!copy(owner, text)) {
                 std::printf("Tessel did not read \"%s\"\n", text);
                 return false;
             }
@@ -394,43 +319,6 @@ public:
         std::fflush(stdout);
     }
 
-    // The owner's view of small captures: from its taking the clipboard to the last request
-    // it served, and to the first request.
-    void runCaptures(Owner &owner)
-    {
-        Figure complete, first;
-        Copied copied;
-        // A worker replaced after the last case's paste is back by then.
-        QThread::msleep(CalmBeforeCapturesMs);
-        for (int round = 0; round < options.rounds; ++round) {
-            settle();
-            if (copy(owner, "tessel small capture " + QByteArray::number(round), copied)) {
-                complete.add(toMs(copied.lastNs - copied.ownedNs));
-                first.add(toMs(copied.firstNs - copied.ownedNs));
-            }
-        }
-        std::printf("small text | owned->last request served: median %s ms, max %s ms | "
-                    "owned->first request: median %s ms, max %s ms | %d of %d captures read\n",
-                    shown(complete, false).data(), shown(complete, true).data(),
-                    shown(first, false).data(), shown(first, true).data(), complete.size(),
-                    options.rounds);
-    }
-
-    // One whole capture of the large INCR text, with nothing in its way.
-    void runFullIncr()
-    {
-        Owner owner;
-        Copied copied;
-        settle();
-        if (!owner.start(QStringLiteral("incr"), options.incrText) ||
-            !copy(owner, QByteArray(), copied, FullIncrTimeoutNs))
-            std::printf("%d MiB capture: not served\n", options.incrMiB);
-        else
-            std::printf("%d MiB capture: owned->last served %.0f ms\n", options.incrMiB,
-                        toMs(copied.lastNs - copied.ownedNs));
-        settle();
-    }
-
 private:
     const Options &options;
     XDriver &x;
@@ -441,7 +329,7 @@ private:
 // Runs the parts asked for against a started Tessel; false when it could not be set up.
 bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &receiver)
 {
-    const Window window = startTessel(tessel, x.display, options.tessel);
+    const Window window = startTessel(tessel, options.tessel);
     if (!window)
         return false;
     const bool pings = x.answersPings(window);
@@ -450,31 +338,18 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
     if (!pings || !startReceiver(receiver, x.display, options.receiver))
         return false;
 
-    const bool memory = options.wants("memory");
-    if (memory) {
-        // The worker is started with the window; it has captured nothing yet.
-        for (int i = 0; i < 50 && !workerOf(tessel.processId()); ++i)
-            QThread::msleep(100);
-        QThread::msleep(1000);
-        std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
-                    "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
-        printMemory("idle, nothing captured", tessel.processId());
-    }
-
     ResponsiveBench bench(options, x, receiver, window);
     Owner textOwner;
     if (!textOwner.start(QStringLiteral("text")) || !bench.fillSlots(textOwner)) {
         std::fprintf(stderr, "bench_responsive: could not fill slots 1 and 2\n");
         return false;
     }
-    if (memory)
-        printMemory("after two short texts", tessel.processId());
 
     const Case cases[] = {
-        {"idle", "", "no owner at work"},
-        {"hang", "hang", "owner lists ten targets, never answers a request for data"},
-        {"slow", "slow", "owner lists its targets at once, answers each data request 2 s late"},
-        {"incr", "incr", "owner sends the text with INCR, measured once its transfer began"},
+        {"idle", ""},
+        {"hang", "hang"},
+        {"slow", "slow"},
+        {"incr", "incr"},
     };
     const bool anyCase = std::any_of(std::begin(cases), std::end(cases),
                                      [&options](const Case &c) { return options.wants(c.name); });
@@ -482,10 +357,6 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
         std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d rounds "
                     "cut off\n",
                     options.rounds, options.capNs / 1000 / Ms, options.maxFrozen);
-        for (const Case &c : cases) {
-            if (options.wants(c.name))
-                std::printf("  %-6s %s\n", c.name, c.what);
-        }
         std::printf("%-6s | %19s | %19s | %19s | %s\n", "case", "F1->V server ms", "F1->V seen ms",
                     "ping round trip ms", "n");
         std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median", "max",
@@ -497,19 +368,6 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
             bench.runCase(c);
     }
 
-    if (options.wants("capture")) {
-        std::printf("\n");
-        bench.runCaptures(textOwner);
-        if (memory)
-            printMemory("after the small captures", tessel.processId());
-    }
-    textOwner.stop();
-    if (options.wants("full")) {
-        std::printf("\n");
-        bench.runFullIncr();
-        if (memory)
-            printMemory("after a whole large capture", tessel.processId());
-    }
     return true;
 }
 
@@ -526,7 +384,7 @@ int main(int argc, char **argv)
          {"max-frozen", "Rounds cut off after which a case stops.", "n", QStringLiteral("3")},
          {"incr-mib", "The size of the INCR text.", "n", QStringLiteral("100")},
          {"start-runs", "Starts of the capture worker.", "n", QStringLiteral("10")},
-         {"only", "The parts to run: idle,hang,slow,incr,capture,full,start,memory.", "parts"}},
+         {"only", "The parts to run: idle,hang,slow,incr,start.", "parts"}},
         true);
     Options options(parser);
 
@@ -540,9 +398,8 @@ int main(int argc, char **argv)
     options.incrText = scratch.filePath(QStringLiteral("incr"));
     if (!writeFile(options.incrText, makeText(qint64(options.incrMiB) << 20)))
         return 1;
-    std::printf("display %s, window manager: %s\ntessel: %s (%s)\n", DisplayString(x.display),
-                windowManagerName(x.display).constData(), qPrintable(options.tessel),
-                hasCaptureWorker(options.tessel) ? "capture worker" : "no capture worker");
+    std::printf("display %s, window manager: %s\ntessel: %s\n", DisplayString(x.display),
+                windowManagerName(x.display).constData(), qPrintable(options.tessel));
     std::fflush(stdout);
 
     if (options.wants("start"))
@@ -551,12 +408,6 @@ int main(int argc, char **argv)
     QProcess receiver;
     const bool ran = runParts(options, x, tessel, receiver);
     stopProcess(receiver);
-    const qint64 worker = tessel.state() == QProcess::Running ? workerOf(tessel.processId()) : 0;
     stopProcess(tessel);
-    // The worker ends once the window's process is gone; one that does not is ended here.
-    for (int i = 0; worker && i < 30 && QFile::exists(QStringLiteral("/proc/%1").arg(worker)); ++i)
-        QThread::msleep(100);
-    if (worker && QFile::exists(QStringLiteral("/proc/%1").arg(worker)))
-        ::kill(pid_t(worker), SIGKILL);
     return ran ? 0 : 1;
 }

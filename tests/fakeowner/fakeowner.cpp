@@ -5,10 +5,8 @@
 //   fakeowner hint TEXT             offers TEXT marked for password managers, refuses the mark
 //   fakeowner late MS TEXT          offers TEXT and answers each request MS milliseconds late,
 //                                   even once it has lost the clipboard
-//   fakeowner qt-text FILE          FILE's text, as a Qt application offers a text
 //   fakeowner qt-image FILE         FILE's image, as a Qt application offers one (every
 //                                   image format Qt writes, each encoded on request)
-//   fakeowner formats N             N small formats of 16 bytes
 //   fakeowner offer FORMAT FILE...  each FORMAT with the bytes of the FILE after it
 // With plain Xlib, every answer under the control of the process that drives it through
 // stdin and stdout (see selectionowner.h), FILE being the text it offers:
@@ -62,8 +60,8 @@ QByteArray readFile(const QString &path)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: fakeowner hang N | hint TEXT | late MS TEXT | qt-text FILE | "
-                         "qt-image FILE | formats N | offer FORMAT FILE... | "
+    std::fprintf(stderr, "usage: fakeowner hang N | hint TEXT | late MS TEXT | qt-image FILE | "
+                         "offer FORMAT FILE... | "
                          "x11 text|hang|slow|incr [FILE]\n");
     return 2;
 }
@@ -111,15 +109,8 @@ int main(int argc, char **argv)
     } else if (late) {
         data->lateMs = args[2].toInt();
         data->setData(QStringLiteral("text/plain"), args[3].toUtf8());
-    } else if (mode == QLatin1String("qt-text")) {
-        data->setText(QString::fromUtf8(readFile(args[2])));
     } else if (mode == QLatin1String("qt-image")) {
         data->setImageData(QImage::fromData(readFile(args[2])));
-    } else if (mode == QLatin1String("formats")) {
-        for (int i = 0; i < args[2].toInt(); ++i)
-            data->setData(
-                QStringLiteral("application/x-fakeowner-%1").arg(i, 3, 10, QLatin1Char('0')),
-                QByteArray::number(i).rightJustified(16, '#'));
     } else if (pairs) {
         for (int i = 2; i < args.size(); i += 2)
             data->setData(args[i], readFile(args[i + 1]));
