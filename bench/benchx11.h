@@ -1,8 +1,16 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "benchsupport.h"
 
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <map>
+#include <vector>
+
+class QCommandLineOption;
+class QCommandLineParser;
 class QProcess;
 
 // Xlib's types as Xlib declares them: its header defines macros (Bool, Status) that break Qt
@@ -11,42 +19,82 @@ typedef struct _XDisplay Display;
 typedef unsigned long XID;
 typedef XID Window;
 typedef unsigned long Atom;
+typedef unsigned long Time;
+typedef unsigned char KeyCode;
+typedef union _XEvent XEvent;
 
-// Window lookups the benches that drive the real program share.
-namespace benchx11 {
+// What the benches that drive the real program on an X display share.
+namespace bench {
 
-// A window property as bytes: the text of an 8-bit one, the first value of a 32-bit one.
-QByteArray propertyBytes(Display *display, Window window, Atom property);
+// Reads the options of a bench that drives the real program: its own, --tessel (the program
+// measured, by default the one built with the bench) and, with receiver, --receiver.
+void parseOptions(QCommandLineParser &parser, QList<QCommandLineOption> options, bool receiver);
 
-// Window or the first of its descendants titled name (the client window inside a window
-// manager's frame), or 0.
-Window findWindowNamed(Display *display, Window window, const QByteArray &name);
-
-// Whether window or one of its descendants is titled name.
-bool hasWindowNamed(Display *display, Window window, const QByteArray &name);
-
-// Asks for raw key presses of the master keyboard on the root window, which the server
-// reports with its own timestamp whoever holds a grab. Sets opcode to XInput's; false when
-// the server has no XInput 2.2.
-bool selectRawKeyPresses(Display *display, int &opcode);
-
-// The running window manager's name, "none" without one.
+// The window manager's name, "none" without one.
 QByteArray windowManagerName(Display *display);
 
-// A file in the folder of the running bench, or relative to it (../tessel).
-QString besideThisProgram(const QString &relative);
+// The environment Tessel is started in: this one, with the platform left to Tessel.
+QProcessEnvironment tesselEnvironment();
 
-// Ends a process the bench started: asked first, killed if it has not ended within waitMs.
-void stopProcess(QProcess &process, int waitMs = 3000);
+// Starts program (Tessel, or a shell that becomes it) and waits until Tessel's window is
+// viewable. Returns the window, or 0 after saying why on stderr.
+Window startTessel(QProcess &tessel, const QString &program, const QStringList &arguments = {},
+                   const QProcessEnvironment &environment = tesselEnvironment());
 
-// The monotonic clock, in nanoseconds.
-long long nowNs();
+// Starts the receiver (bench_paste_receiver) and gives it the keyboard focus, which it
+// reports as "active"; false after saying why on stderr.
+bool startReceiver(QProcess &receiver, Display *display, const QString &program);
 
-// Reads a helper process's lines until one starts with prefix; false at the deadline.
-bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs);
+// The bench's own display connection: XTest presses, the raw key presses the server reports
+// with its own timestamps whoever holds a grab, and _NET_WM_PING with its replies.
+class XDriver {
+public:
+    ~XDriver();
 
-// Gives the receiver the keyboard focus once its window is viewable (a window manager maps it
-// a little later), until the receiver reports "active"; false at the deadline.
-bool focus(Display *display, QProcess &receiver, Window window, long long deadlineNs);
+    // False without a display or without XInput 2.2.
+    bool open();
 
-} // namespace benchx11
+    // Whether window lists _NET_WM_PING among the protocols it takes part in.
+    bool answersPings(Window window);
+
+    struct Measured {
+        bool pinged = false;
+        bool pasted = false;
+        double pingMs = 0;   // the ping's round trip
+        double serverMs = 0; // the server's time of the V press minus that of the F-key press
+        double seenMs = 0;   // from just before the F-key request until the bench saw the V
+        long long startNs = 0;
+    };
+
+    // Sends a _NET_WM_PING to window (unless 0) and presses fKey (unless 0) at the same moment,
+    // and waits for the reply and the synthetic V until the cap; a figure that did not come
+    // in time is the cap. The key is released once the V has come, or after holdNs: held
+    // longer than a typist holds it, the server would repeat it.
+    Measured measure(Window window, KeyCode fKey, long long capNs, long long holdNs);
+
+    // Handles every event that has come in.
+    void drain();
+
+    Display *display = nullptr;
+    Window root = 0;
+    KeyCode vKey = 0;
+
+private:
+    struct RawPress {
+        unsigned keycode = 0;
+        Time serverTime = 0;
+        long long receivedNs = 0;
+    };
+
+    bool pump(long long deadlineNs);
+    void handle(XEvent &event);
+
+    int xiOpcode = 0;
+    Atom wmProtocols = 0;
+    Atom netWmPing = 0;
+    long lastSerial = 0;
+    std::map<long, long long> pongs;
+    std::vector<RawPress> presses;
+};
+
+} // namespace bench

@@ -1,37 +1,33 @@
 // Prints what one clipboard capture costs, what a full repaint of the table costs afterwards
-// and how long the content cell's tooltip takes to show, for texts from 1 KiB to 100 MiB, a
-// 4K PNG and a change listing 500 formats. Offscreen the data is set in-process; with --x11
-// a separate process (xclip, or this program with --serve) owns the clipboard so that the X
-// transfers are counted. The cases marked (Qt) are offered as a Qt application offers what it
-// copies: a text or an image value, which it converts into every format it lists.
-// See README.md.
+// and how long the content cell's tooltip takes to show, offscreen with the data set
+// in-process, for texts from 16 B to 100 MiB, a 4K PNG, 500 formats, and a text and an image
+// offered as a Qt application offers them. See README.md.
 
-#include "benchdata.h"
+#include "benchsupport.h"
 #include "window/tesselgui.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMimeData>
-#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
 #include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <functional>
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 const QString ImageFormat = QStringLiteral("application/x-qt-image");
 const QString PngFormat = QStringLiteral("image/png");
@@ -41,7 +37,6 @@ const int DefaultRuns = 5;
 const int HugeRuns = 3;
 const qint64 HugeText = 100LL << 20;
 const int ChangeTimeoutMs = 120000;
-const int ServeTimeoutMs = 600000;
 
 enum class Kind { Text, Png, Formats, QtText, QtImage };
 
@@ -63,26 +58,12 @@ const Case Cases[] = {
     {"image 4K (Qt)", Kind::QtImage, 0},
 };
 
-const char *serveKind(Kind kind)
-{
-    switch (kind) {
-    case Kind::Formats:
-        return "formats";
-    case Kind::QtText:
-        return "text";
-    case Kind::QtImage:
-        return "image";
-    default:
-        return nullptr;
-    }
-}
-
-struct Sample {
-    double capture = 0; // clipboardDataChanged as a whole
-    double repaint = 0; // table->viewport()->repaint()
-    double tooltip = 0; // the QHelpEvent(ToolTip) to the content cell
-    bool tipShown = false;
-    int tipChars = 0;
+struct Result {
+    const Case *c = nullptr;
+    Figure capture;      // clipboardDataChanged as a whole
+    Figure repaint;      // table->viewport()->repaint()
+    Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
+    int tipChars = -1;   // the last tooltip's, -1 when none was shown
     QStringList formats; // as the clipboard listed them
 };
 
@@ -109,16 +90,6 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     poll.start();
     loop.exec();
     return done();
-}
-
-QString formatName(int i)
-{
-    return QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0'));
-}
-
-QByteArray formatBytes(int i)
-{
-    return QByteArray::number(i).rightJustified(FormatBytes, '#');
 }
 
 // What a platform clipboard gives for a copied PNG: the encoded bytes and, derived from
@@ -155,7 +126,9 @@ QMimeData *makeQtData(Kind kind, const QByteArray &payload)
         data->setImageData(QImage::fromData(payload, "PNG"));
     } else {
         for (int i = 0; i < FormatCount; ++i)
-            data->setData(formatName(i), formatBytes(i));
+            data->setData(
+                QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0')),
+                QByteArray::number(i).rightJustified(FormatBytes, '#'));
     }
     return data;
 }
@@ -175,23 +148,15 @@ QMimeData *makeInProcessData(const Case &c, const QByteArray &payload)
 QByteArray payloadFor(const Case &c, const QByteArray &png)
 {
     if (c.kind == Kind::Text || c.kind == Kind::QtText)
-        return benchdata::makeText(c.bytes);
+        return makeText(c.bytes);
     if (c.kind == Kind::Png || c.kind == Kind::QtImage)
         return png;
     return QByteArray();
 }
 
-std::vector<double> column(const std::vector<Sample> &samples, double Sample::*field)
-{
-    std::vector<double> values;
-    for (const Sample &s : samples)
-        values.push_back(s.*field);
-    return values;
-}
-
 class Bench {
 public:
-    explicit Bench(bool x11) : x11(x11)
+    Bench()
     {
         window.show();
         table = window.findChild<QTableWidget *>();
@@ -205,212 +170,75 @@ public:
                          [this] { onClipboardChange(); });
     }
 
-    ~Bench()
+    bool run(const Case &c, const QByteArray &png, int runs, Result &result)
     {
-        for (QProcess *owner : owners)
-            stopOwner(owner);
-    }
-
-    bool run(const Case &c, const QByteArray &png, int runs, std::vector<Sample> &samples)
-    {
+        result.c = &c;
         const QByteArray payload = payloadFor(c, png);
-        QString file;
-        if (x11 && c.kind != Kind::Formats) {
-            file = dir.filePath(QStringLiteral("payload"));
-            QFile out(file);
-            if (!out.open(QIODevice::WriteOnly) || out.write(payload) != payload.size()) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-                return false;
-            }
-        }
         for (int r = 0; r < runs; ++r) {
             emptyButton->click();
-            Sample sample;
-            if (x11 ? !captureFromOwner(c, file, sample) : !captureInProcess(c, payload, sample))
+            capturedMs = -1;
+            QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
+            if (!waitUntil([this] { return capturedMs >= 0; }, ChangeTimeoutMs)) {
+                std::fprintf(stderr, "%s: nothing was captured\n", c.name);
                 return false;
-            paintAndHover(sample);
-            samples.push_back(sample);
+            }
+            result.capture.add(capturedMs);
+            result.formats = QGuiApplication::clipboard()->mimeData()->formats();
+            paintAndHover(result);
         }
         return true;
     }
 
 private:
-    bool captureInProcess(const Case &c, const QByteArray &payload, Sample &sample)
-    {
-        QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
-        sample.capture = timeCapture();
-        if (!firstSlotFilled()) {
-            std::fprintf(stderr, "%s: nothing was captured\n", c.name);
-            return false;
-        }
-        recordFormats(sample);
-        return true;
-    }
-
-    bool captureFromOwner(const Case &c, const QString &file, Sample &sample)
-    {
-        auto *owner = new QProcess;
-        if (const char *kind = serveKind(c.kind)) {
-            owner->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-            owner->start(QCoreApplication::applicationFilePath(),
-                         {QStringLiteral("--serve"), QString::fromLatin1(kind), file});
-        } else {
-            QStringList args{QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                             QStringLiteral("clipboard")};
-            if (c.kind == Kind::Png)
-                args << QStringLiteral("-t") << PngFormat;
-            args << QStringLiteral("-i") << file;
-            // -quiet keeps xclip in the foreground, where it reports every request.
-            owner->setStandardOutputFile(QProcess::nullDevice());
-            owner->setStandardErrorFile(QProcess::nullDevice());
-            owner->start(QStringLiteral("xclip"), args);
-        }
-        owners.push_back(owner);
-        if (!owner->waitForStarted()) {
-            std::fprintf(stderr, "%s: cannot start the clipboard owner\n", c.name);
-            return false;
-        }
-        expecting = &sample;
-        const bool captured = waitUntil([this] { return !expecting; }, ChangeTimeoutMs);
-        expecting = nullptr;
-        // The owner before this one lost the selection and leaves by itself.
-        while (owners.size() > 1) {
-            stopOwner(owners.front());
-            owners.erase(owners.begin());
-        }
-        if (!captured)
-            std::fprintf(stderr, "%s: no capture within %d s\n", c.name, ChangeTimeoutMs / 1000);
-        return captured;
-    }
-
     void onClipboardChange()
     {
-        if (!expecting)
-            return;
-        const double ms = timeCapture();
-        // A change that filled no slot was an owner leaving, not our data.
-        if (!firstSlotFilled())
-            return;
-        expecting->capture = ms;
-        recordFormats(*expecting);
-        expecting = nullptr;
-    }
-
-    bool firstSlotFilled() const
-    {
+        const double ms = timeMs([this] { window.clipboardDataChanged(); });
+        // A change that filled no slot was an owner leaving (or the slots emptied), not ours.
         const QTableWidgetItem *shortcut = table->item(0, 1);
-        return shortcut && !shortcut->text().isEmpty();
+        if (shortcut && !shortcut->text().isEmpty())
+            capturedMs = ms;
     }
 
-    double timeCapture()
-    {
-        return timeMs([this] { window.clipboardDataChanged(); });
-    }
-
-    // The formats the change offered.
-    static void recordFormats(Sample &sample)
-    {
-        const QMimeData *source = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-        if (source)
-            sample.formats = source->formats();
-    }
-
-    void paintAndHover(Sample &sample)
+    void paintAndHover(Result &result)
     {
         // Let the update the capture scheduled happen first: what is timed is a full repaint.
         QCoreApplication::processEvents();
-        sample.repaint = timeMs([this] { table->viewport()->repaint(); });
-
-        QToolTip::hideText();
-        waitUntil([] { return !QToolTip::isVisible(); }, 2000);
+        result.repaint.add(timeMs([this] { table->viewport()->repaint(); }));
         QTableWidgetItem *item = table->item(0, 0);
-        if (!item)
-            return;
         const QPoint centre = table->visualItemRect(item).center();
         QHelpEvent help(QEvent::ToolTip, centre, table->viewport()->mapToGlobal(centre));
-        sample.tooltip = timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); });
-        sample.tipShown = QToolTip::isVisible();
-        sample.tipChars = sample.tipShown ? QToolTip::text().size() : 0;
+        result.tooltip.add(timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); }));
+        result.tipChars = QToolTip::isVisible() ? QToolTip::text().size() : -1;
         QToolTip::hideText();
         waitUntil([] { return !QToolTip::isVisible(); }, 2000);
     }
 
-    static void stopOwner(QProcess *owner)
-    {
-        if (owner->state() != QProcess::NotRunning && !owner->waitForFinished(2000)) {
-            owner->kill();
-            owner->waitForFinished(2000);
-        }
-        delete owner;
-    }
-
-    bool x11;
     TesselGui window;
     QTableWidget *table = nullptr;
     QPushButton *emptyButton = nullptr;
-    QTemporaryDir dir;
-    std::vector<QProcess *> owners;
-    Sample *expecting = nullptr;
+    double capturedMs = -1;
 };
 
-// Owns the clipboard, as a Qt application that copied the data, until another client takes it.
-int serve(QGuiApplication &app, const QByteArray &kind, const QString &file)
+void printReport(const std::vector<Result> &all)
 {
-    QByteArray payload;
-    QFile in(file);
-    if (kind != "formats" &&
-        (!in.open(QIODevice::ReadOnly) || (payload = in.readAll()).isEmpty())) {
-        std::fprintf(stderr, "bench_capture --serve: cannot read %s\n", qPrintable(file));
-        return 1;
-    }
-    const Kind served = kind == "text"    ? Kind::QtText
-                        : kind == "image" ? Kind::QtImage
-                                          : Kind::Formats;
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setMimeData(makeQtData(served, payload));
-    QObject::connect(clipboard, &QClipboard::dataChanged, &app, [&] {
-        if (!clipboard->ownsClipboard())
-            app.quit();
-    });
-    QTimer::singleShot(ServeTimeoutMs, &app, &QCoreApplication::quit);
-    return app.exec();
-}
-
-void printReport(const char *mode,
-                 const std::vector<std::pair<const Case *, std::vector<Sample>>> &all)
-{
-    std::printf("\nmode: %s\n", mode);
+    std::printf("\n");
     std::printf("%-16s %5s | %19s | %19s | %19s | %s\n", "case", "runs", "capture ms med/max",
                 "repaint ms med/max", "tooltip ms med/max", "tooltip shown");
-    for (const auto &entry : all) {
-        const std::vector<Sample> &s = entry.second;
-        const auto pair = [&](double Sample::*field) {
-            const std::vector<double> values = column(s, field);
-            return std::make_pair(benchdata::median(values), benchdata::maximum(values));
-        };
-        const auto capture = pair(&Sample::capture);
-        const auto repaint = pair(&Sample::repaint);
-        const auto tooltip = pair(&Sample::tooltip);
-        const Sample &last = s.back();
-        char tip[32];
-        if (last.tipShown)
-            std::snprintf(tip, sizeof tip, "yes, %d chars", last.tipChars);
-        else
-            std::snprintf(tip, sizeof tip, "no (empty tip)");
-        std::printf("%-16s %5zu | %9.2f %9.2f | %9.2f %9.2f | %9.2f %9.2f | %s\n",
-                    entry.first->name, s.size(), capture.first, capture.second, repaint.first,
-                    repaint.second, tooltip.first, tooltip.second, tip);
+    for (const Result &r : all) {
+        std::printf("%-16s %5d | %9.2f %9.2f | %9.2f %9.2f | %9.2f %9.2f | %s\n", r.c->name,
+                    r.capture.size(), r.capture.median(), r.capture.maximum(), r.repaint.median(),
+                    r.repaint.maximum(), r.tooltip.median(), r.tooltip.maximum(),
+                    r.tipChars < 0 ? "no (empty tip)"
+                                   : qPrintable(QStringLiteral("yes, %1 chars").arg(r.tipChars)));
     }
     std::printf("\nformats listed:\n");
-    for (const auto &entry : all) {
-        QStringList formats = entry.second.back().formats;
-        const int count = formats.size();
-        if (count > 20)
-            formats = formats.mid(0, 3) << QStringLiteral("...");
-        std::printf("%-16s %d: %s\n", entry.first->name, count,
-                    qPrintable(formats.join(QStringLiteral(", "))));
+    for (const Result &r : all) {
+        QStringList shown = r.formats;
+        if (shown.size() > 20)
+            shown = shown.mid(0, 3) << QStringLiteral("...");
+        std::printf("%-16s %d: %s\n", r.c->name, int(r.formats.size()),
+                    qPrintable(shown.join(QStringLiteral(", "))));
     }
-    std::fflush(stdout);
 }
 
 QtMessageHandler defaultHandler = nullptr;
@@ -423,74 +251,37 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
     defaultHandler(type, context, message);
 }
 
-void usage()
-{
-    std::fprintf(stderr,
-                 "usage: bench_capture [--x11] [--runs N] [--only TEXT]\n"
-                 "  default: offscreen, the data set in-process\n"
-                 "  --x11:   on the X display in $DISPLAY, the data owned by xclip or by a second\n"
-                 "           process of this program\n"
-                 "  --only:  run only the cases whose name contains TEXT\n");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    bool x11 = false;
-    QByteArray serveKind;
-    QString serveFile;
-    int runs = DefaultRuns;
-    QByteArray only;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--x11")) {
-            x11 = true;
-        } else if (!std::strcmp(argv[i], "--serve") && i + 2 < argc) {
-            serveKind = argv[++i];
-            serveFile = QString::fromLocal8Bit(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
-            runs = std::max(1, std::atoi(argv[++i]));
-        } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
-            only = argv[++i];
-        } else {
-            usage();
-            return 2;
-        }
-    }
-    const bool serving = !serveKind.isEmpty();
-    qputenv("QT_QPA_PLATFORM", x11 || serving ? "xcb" : "offscreen");
-
-    if (serving) {
-        QGuiApplication app(argc, argv);
-        return serve(app, serveKind, serveFile);
-    }
-
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
-    std::printf("encoding the %dx%d PNG...\n", benchdata::ImageWidth, benchdata::ImageHeight);
-    std::fflush(stdout);
-    const QByteArray png = benchdata::makePng();
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOptions({{"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
+                       {"only", "Only the cases whose name contains text.", "text"}});
+    parser.process(app);
+    const int runs = intOption(parser, QStringLiteral("runs"));
+    const QByteArray png = makePng();
     std::printf("PNG: %d bytes\n", png.size());
 
-    Bench bench(x11);
+    Bench bench;
     // The first capture, paint and tooltip load fonts and styles; keep that out of the figures.
-    std::vector<Sample> warmUp;
-    if (!bench.run(Cases[0], png, 1, warmUp))
+    std::vector<Result> all(1);
+    if (!bench.run(Cases[0], png, 1, all.back()))
         return 1;
-
-    std::vector<std::pair<const Case *, std::vector<Sample>>> all;
+    all.clear();
     for (const Case &c : Cases) {
-        if (!only.isEmpty() && !QByteArray(c.name).contains(only))
+        if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
             continue;
         std::printf("%s...\n", c.name);
         std::fflush(stdout);
-        std::vector<Sample> samples;
-        if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, samples))
+        all.emplace_back();
+        if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, all.back()))
             return 1;
-        all.emplace_back(&c, std::move(samples));
     }
-    printReport(x11 ? "X11, data owned by another process (transfers counted)"
-                    : "offscreen, data set in-process",
-                all);
+    printReport(all);
     return 0;
 }

@@ -2,19 +2,20 @@
 // nanoseconds per call, and how many allocations it made meanwhile (there must be none).
 // Linked with the real backend, whose translation step runs on every X11 event.
 
+#include "benchsupport.h"
 #include "hotkeys/nativeeventfilter.h"
 #include "platform/platform.h"
 
 #include <QByteArray>
+#include <QCommandLineParser>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #ifndef Q_OS_WIN
 #include <xcb/xcb.h>
@@ -88,54 +89,44 @@ void operator delete(void *pointer, size_t) noexcept
 
 namespace {
 
-const long DefaultIterations = 10000000;
 const int Rounds = 5;
 
 volatile long sink;
 
-struct Result {
-    double medianNs;
-    double minNs;
-    double maxNs;
-    long mallocs;
-    long news;
-};
-
-Result measure(NativeEventFilter &filter, const QByteArray &type, void *event, long iterations)
+// Prints the filter's cost for an event and the allocations it made.
+void measure(const char *name, const QByteArray &type, void *event, long iterations)
 {
-    std::vector<double> rounds;
+    NativeEventFilter filter;
+    bench::Figure rounds;
     long result = 0;
     long accepted = 0;
     mallocCalls = 0;
     newCalls = 0;
     for (int r = 0; r < Rounds; ++r) {
         counting = true;
-        const auto start = std::chrono::steady_clock::now();
+        const long long start = bench::nowNs();
         for (long i = 0; i < iterations; ++i)
             accepted += filter.nativeEventFilter(type, event, &result);
-        const auto end = std::chrono::steady_clock::now();
+        const long long end = bench::nowNs();
         counting = false;
-        rounds.push_back(std::chrono::duration<double, std::nano>(end - start).count() /
-                         double(iterations));
+        rounds.add(double(end - start) / double(iterations));
     }
     sink = accepted;
-    std::sort(rounds.begin(), rounds.end());
-    return {rounds[Rounds / 2], rounds.front(), rounds.back(), mallocCalls.load(), newCalls.load()};
-}
-
-void print(const char *name, const Result &r)
-{
-    std::printf("%-40s %8.2f %8.2f %8.2f %10ld %10ld\n", name, r.medianNs, r.minNs, r.maxNs,
-                r.mallocs, r.news);
+    std::printf("%-40s %8.2f %8.2f %10ld %10ld\n", name, rounds.median(), rounds.maximum(),
+                mallocCalls.load(), newCalls.load());
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    long iterations = DefaultIterations;
-    if (argc > 1)
-        iterations = std::max(1L, std::atol(argv[1]));
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("calls"), QStringLiteral("Calls per round."));
+    parser.process(app);
+    const long iterations =
+        std::max(1L, parser.positionalArguments().value(0, "10000000").toLong());
 
     // A zero below means something only if the counter sees Qt's allocations at all.
     counting = true;
@@ -145,14 +136,12 @@ int main(int argc, char **argv)
                 mallocCalls.load(), newCalls.load());
     sink = probe.size();
 
-    NativeEventFilter filter;
     std::printf("native event filter, %ld calls per round, %d rounds; ns per call\n", iterations,
                 Rounds);
 #ifndef __GLIBC__
     std::printf("(malloc is not counted on this C library, only operator new)\n");
 #endif
-    std::printf("%-40s %8s %8s %8s %10s %10s\n", "event", "median", "min", "max", "mallocs",
-                "news");
+    std::printf("%-40s %8s %8s %10s %10s\n", "event", "median", "max", "mallocs", "news");
 
 #ifndef Q_OS_WIN
     const QByteArray xcbType("xcb_generic_event_t");
@@ -160,17 +149,16 @@ int main(int argc, char **argv)
     std::memset(&motion, 0, sizeof motion);
     motion.response_type = XCB_MOTION_NOTIFY;
     motion.event_x = 100;
-    print("xcb motion notify", measure(filter, xcbType, &motion, iterations));
+    measure("xcb motion notify", xcbType, &motion, iterations);
 
     // A key that is not grabbed: the translation looks it up and gives up.
     xcb_key_press_event_t key;
     std::memset(&key, 0, sizeof key);
     key.response_type = XCB_KEY_PRESS;
     key.detail = 38;
-    print("xcb key press, not a hotkey", measure(filter, xcbType, &key, iterations));
+    measure("xcb key press, not a hotkey", xcbType, &key, iterations);
     key.response_type = XCB_KEY_RELEASE;
-    print("xcb key release", measure(filter, xcbType, &key, iterations));
+    measure("xcb key release", xcbType, &key, iterations);
 #endif
-
     return 0;
 }

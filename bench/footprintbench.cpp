@@ -1,40 +1,32 @@
-// Prints what the real program costs in memory and CPU: its RSS when idle, and for each kind
-// of clip the CPU and wall time of a capture and the RSS after ten of them. It starts the
-// tessel binary it is given (so the same bench measures any build) on the X display in
-// $DISPLAY, once per case, and reads /proc. The clipboard is owned by xclip or by this
-// program itself (--serve), both of which report every request on stderr: a capture is over
-// once no request came, and neither Tessel nor the owner used CPU, for a while.
-// See README.md.
+// Prints what the real program (any build of it) costs in memory and CPU on the X display in
+// $DISPLAY: its RSS when idle, and for each kind of clip the CPU and wall time of a capture
+// and the RSS after ten of them, from /proc. See README.md.
 
-#include "benchdata.h"
 #include "benchx11.h"
 
-#include <QBuffer>
-#include <QClipboard>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
-#include <QMimeData>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include <X11/Xlib.h>
-#include <unistd.h>
 
 namespace {
 
-const char TesselTitle[] = "Tessel V" TESSEL_VERSION;
+using namespace bench;
+
 const char GlVariable[] = "QT_XCB_GL_INTEGRATION";
 const int DefaultCopies = 10;
 // A bomb that gets decoded costs gigabytes: a few copies tell as much.
@@ -48,7 +40,6 @@ const int StopWaitMs = 5000;
 const int StartTimeoutMs = 20000;
 const int OwnerTimeoutMs = 20000;
 const int CaptureTimeoutMs = 300000;
-const int ServeTimeoutMs = 3600000;
 const int DefaultLimitMb = 8192;
 const qint64 HugeText = 100LL << 20;
 const int BombSide = 30000;
@@ -90,127 +81,40 @@ struct Usage {
     double workerHwmMb = 0; // the capture worker's peak, the largest where there were several
 };
 
-QByteArray readProcFile(qint64 pid, const char *name)
+Usage usageOf(qint64 pid)
 {
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(name)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Process pid's CPU, from its stat fields that follow the command (which may hold spaces):
-// utime and stime, and with children, what the children it reaped spent.
-double statCpuMs(qint64 pid, bool reapedChildren)
-{
-    const QByteArray stat = readProcFile(pid, "stat");
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 15)
-        return 0;
-    static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
-    long long ticks = fields[11].toLongLong() + fields[12].toLongLong();
-    if (reapedChildren)
-        ticks += fields[13].toLongLong() + fields[14].toLongLong();
-    return double(ticks) * msPerTick;
-}
-
-double cpuMsOf(qint64 pid)
-{
-    return statCpuMs(pid, false);
-}
-
-std::vector<qint64> childrenOf(qint64 pid)
-{
-    std::vector<qint64> pids;
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
-    if (children.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &child : children.readAll().trimmed().split(' ')) {
-            if (!child.isEmpty())
-                pids.push_back(child.toLongLong());
-        }
-    }
-    return pids;
+    Usage usage{procKb(pid, "status", "VmRSS") / 1024.0, procKb(pid, "status", "VmHWM") / 1024.0};
+    for (const qint64 child : childrenOf(pid))
+        usage.workerHwmMb = std::max(usage.workerHwmMb, procKb(child, "status", "VmHWM") / 1024.0);
+    return usage;
 }
 
 // The CPU of Tessel and its capture worker: the live children's, and what the ones that
 // ended (a worker replaced or restarted) left in the parent's cutime and cstime.
 double treeCpuMsOf(qint64 pid)
 {
-    double total = statCpuMs(pid, true);
+    double total = cpuMs(pid, true);
     for (const qint64 child : childrenOf(pid))
-        total += cpuMsOf(child);
+        total += cpuMs(child);
     return total;
 }
 
-Usage usageOf(qint64 pid)
+// Asks moved() until it has said no for quietMs since it first said yes (or since the start,
+// when started): the time from the start until its last yes, or -1 after timeoutMs.
+qint64 untilQuiet(const std::function<bool()> &moved, bool started, int quietMs, int timeoutMs)
 {
-    Usage usage;
-    const QList<QByteArray> lines = readProcFile(pid, "status").split('\n');
-    for (const QByteArray &line : lines) {
-        const QList<QByteArray> words = line.simplified().split(' ');
-        if (words.size() >= 2 && words[0] == "VmRSS:")
-            usage.rssMb = words[1].toDouble() / 1024;
-        else if (words.size() >= 2 && words[0] == "VmHWM:")
-            usage.hwmMb = words[1].toDouble() / 1024;
+    QElapsedTimer timer;
+    timer.start();
+    qint64 last = 0;
+    while (!started || timer.elapsed() - last < quietMs) {
+        if (timer.elapsed() > timeoutMs)
+            return -1;
+        if (moved()) {
+            started = true;
+            last = timer.elapsed();
+        }
     }
-    return usage;
-}
-
-Usage treeUsageOf(qint64 pid)
-{
-    Usage usage = usageOf(pid);
-    for (const qint64 child : childrenOf(pid))
-        usage.workerHwmMb = std::max(usage.workerHwmMb, usageOf(child).hwmMb);
-    return usage;
-}
-
-QByteArray encode(const QImage &image, const char *format)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Prose of common words in a random order, cut to size bytes: zlib shrinks it about as much
-// as it shrinks real text, unlike a text that repeats one line.
-QByteArray makeProse(qint64 size, quint32 seed)
-{
-    static const char *const words[] = {
-        "the",       "of",     "and",   "to",      "in",      "is",     "that",    "for",
-        "it",        "as",     "was",   "with",    "be",      "by",     "on",      "not",
-        "he",        "this",   "are",   "or",      "his",     "from",   "at",      "which",
-        "but",       "have",   "an",    "had",     "they",    "you",    "were",    "their",
-        "one",       "all",    "we",    "can",     "her",     "has",    "there",   "been",
-        "if",        "more",   "when",  "will",    "would",   "who",    "so",      "no",
-        "clipboard", "window", "table", "program", "picture", "memory", "format",  "request",
-        "owner",     "slot",   "paste", "capture", "number",  "every",  "between", "because"};
-    const int count = int(sizeof words / sizeof *words);
-    QByteArray text;
-    text.reserve(int(size + 16));
-    int column = 0;
-    while (text.size() < size) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        text += words[seed % count];
-        column += int(std::strlen(words[seed % count])) + 1;
-        const char separator = column > 72        ? '\n'
-                               : (seed >> 8) % 11 ? ' '
-                               : (seed >> 12) % 2 ? ','
-                                                  : '.';
-        if (separator == '\n')
-            column = 0;
-        text += separator;
-        if (separator != ' ' && separator != '\n')
-            text += ' ';
-    }
-    text.truncate(int(size));
-    return text;
+    return last;
 }
 
 // Records as a metafile holds them: a small header, coordinates that advance, a slice of the
@@ -234,205 +138,97 @@ QByteArray makeMetafile(const QByteArray &pixels, qint64 size, quint32 seed)
     return out;
 }
 
-// The clipboard data of a Qt application that says on stderr what it is asked for.
-class LoggedMime : public QMimeData {
-protected:
-    QVariant retrieveData(const QString &format, QVariant::Type type) const override
-    {
-        std::fprintf(stderr, "request %s\n", qPrintable(format));
-        std::fflush(stderr);
-        return QMimeData::retrieveData(format, type);
-    }
-};
-
-// Owns the clipboard until another client takes it: the PNG in file as a Qt application
-// offers an image (kind qt-image), or as an office suite offers a picture (office).
-int serve(QGuiApplication &app, const QByteArray &kind, const QString &file)
-{
-    QFile in(file);
-    const QByteArray png = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-    const QImage image = QImage::fromData(png, "PNG");
-    if (image.isNull()) {
-        std::fprintf(stderr, "bench_footprint --serve: cannot read %s\n", qPrintable(file));
-        return 1;
-    }
-    auto *data = new LoggedMime;
-    if (kind == "qt-image") {
-        data->setImageData(image);
-    } else {
-        const QByteArray bmp = encode(image, "BMP");
-        data->setData(QStringLiteral("image/png"), png);
-        data->setData(QStringLiteral("image/bmp"), bmp);
-        for (const OfficeFormat &format : OfficeFormats)
-            data->setData(QString::fromLatin1(format.name),
-                          makeMetafile(bmp, format.bytes, qHash(png)));
-    }
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->setMimeData(data);
-    std::fprintf(stderr, "owned\n");
-    std::fflush(stderr);
-    QObject::connect(clipboard, &QClipboard::dataChanged, &app, [&] {
-        if (!clipboard->ownsClipboard())
-            app.quit();
-    });
-    QTimer::singleShot(ServeTimeoutMs, &app, &QCoreApplication::quit);
-    return app.exec();
-}
-
-// Waits until pid has used no CPU for quietMs; false at the deadline.
-bool settle(qint64 pid, int quietMs, int timeoutMs)
-{
-    QElapsedTimer total;
-    total.start();
-    QElapsedTimer quiet;
-    quiet.start();
-    double cpu = cpuMsOf(pid);
-    while (quiet.elapsed() < quietMs) {
-        if (total.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(PollMs * 4);
-        const double now = cpuMsOf(pid);
-        if (now != cpu) {
-            cpu = now;
-            quiet.restart();
-        }
-    }
-    return true;
-}
-
-struct Capture {
-    double cpuMs = 0;
-    double wallMs = 0;
-    double ownerCpuMs = 0; // the owner's own work: encoding what it is asked for
-};
-
 struct Result {
     const Case *c = nullptr;
     int copies = 0;
-    std::vector<double> cpu;
-    std::vector<double> wall;
-    std::vector<double> owner;
+    Figure cpu;   // Tessel's and its worker's
+    Figure wall;  // from the owner taking the clipboard until all was quiet
+    Figure owner; // the owner's own work: encoding what it is asked for
     Usage idle;
     Usage after;
 };
 
 class FootprintBench {
 public:
-    FootprintBench(Display *display, QString tesselPath, int limitMb)
-        : display(display), tesselPath(std::move(tesselPath)), limitMb(limitMb)
+    FootprintBench(QString tesselPath, int limitMb)
+        : tesselPath(std::move(tesselPath)), limitMb(limitMb)
     {
     }
 
     ~FootprintBench() { stopAll(); }
 
-    // Starts the program with the GL integration Qt picks, or with none; true once its
-    // window has shown and it has gone quiet.
-    bool startTessel(bool glNone)
+    // Starts the program without GL integration, which would cost memory for nothing; true
+    // once its window has shown and it has gone quiet.
+    bool start()
     {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        environment.remove(QLatin1String(GlVariable));
-        if (glNone)
-            environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
+        QProcessEnvironment environment = tesselEnvironment();
+        environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
         tessel = std::make_unique<QProcess>();
-        tessel->setProcessEnvironment(environment);
-        tessel->setStandardOutputFile(QProcess::nullDevice());
-        tessel->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // The shell caps the address space and becomes the program, keeping its pid.
-        tessel->start(QStringLiteral("sh"),
-                      {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
-                       QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024), tesselPath});
-        QElapsedTimer timer;
-        timer.start();
-        bool up = tessel->waitForStarted();
-        while (up && !benchx11::hasWindowNamed(display, DefaultRootWindow(display), TesselTitle)) {
-            up = timer.elapsed() < StartTimeoutMs && tessel->state() == QProcess::Running;
-            QThread::msleep(20);
-        }
-        if (!up) {
-            std::fprintf(stderr,
-                         "bench_footprint: the Tessel window did not appear (%s); are F1 to F10 "
-                         "taken by another client?\n",
-                         qPrintable(tesselPath));
-            return false;
-        }
-        return settle(tessel->processId(), IdleQuietMs, StartTimeoutMs);
+        return startTessel(*tessel, QStringLiteral("sh"),
+                           {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
+                            QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024),
+                            tesselPath},
+                           environment) &&
+               untilQuiet(
+                   [this, cpu = 0.0]() mutable {
+                       QThread::msleep(PollMs * 4);
+                       const double before = cpu;
+                       cpu = cpuMs(tessel->processId());
+                       return cpu != before;
+                   },
+                   true, IdleQuietMs, StartTimeoutMs) >= 0;
     }
 
-    Usage tesselUsage() const { return treeUsageOf(tessel->processId()); }
+    Usage tesselUsage() const { return usageOf(tessel->processId()); }
 
-    // Starts an owner of file and waits until Tessel has captured it.
-    bool capture(Source source, const QString &file, Capture &result)
+    // Starts an owner (command: the program and its arguments) and waits until Tessel has
+    // captured what it offers.
+    bool capture(const QStringList &command, Result &result)
     {
-        auto owner = std::make_unique<QProcess>();
-        owner->setStandardOutputFile(QProcess::nullDevice());
-        owner->setReadChannel(QProcess::StandardError);
-        QByteArray ownedMark;
-        if (source == Source::QtImage || source == Source::Office) {
-            owner->start(QCoreApplication::applicationFilePath(),
-                         {QStringLiteral("--serve"),
-                          QLatin1String(source == Source::QtImage ? "qt-image" : "office"), file});
-            ownedMark = "owned";
-        } else {
-            QStringList args{QStringLiteral("-verbose"), QStringLiteral("-selection"),
-                             QStringLiteral("clipboard")};
-            if (source != Source::ShortText && source != Source::HugeText)
-                args << QStringLiteral("-t") << QStringLiteral("image/png");
-            args << QStringLiteral("-i") << file;
-            owner->start(QStringLiteral("xclip"), args);
-            // xclip says this once it owns the selection, then counts on after each request.
-            ownedMark = "request number 1";
-        }
-        QProcess &current = *owner;
-        owners.push_back(std::move(owner));
+        owners.push_back(std::make_unique<QProcess>());
+        QProcess &current = *owners.back();
+        current.setProcessChannelMode(QProcess::MergedChannels);
+        current.start(command.first(), command.mid(1));
         const qint64 pid = tessel->processId();
         const double cpuBefore = treeCpuMsOf(pid);
-
-        QElapsedTimer timer;
-        timer.start();
-        QByteArray said;
-        while (!said.contains(ownedMark)) {
-            if (timer.elapsed() > OwnerTimeoutMs || !current.waitForReadyRead(OwnerTimeoutMs)) {
-                std::fprintf(stderr, "bench_footprint: %s never took the clipboard\n",
-                             qPrintable(current.program()));
-                return false;
-            }
-            said += current.readAllStandardError();
+        // xclip says this once it owns the selection, then counts on after each request.
+        const QByteArray mark = command.first() == QLatin1String("xclip")
+                                    ? "Waiting for selection request number 1"
+                                    : "owner";
+        QByteArray line;
+        if (!current.waitForStarted() ||
+            !readLine(current, mark, line, nowNs() + OwnerTimeoutMs * Ms)) {
+            std::fprintf(stderr, "bench_footprint: %s never took the clipboard\n",
+                         qPrintable(current.program()));
+            return false;
         }
         // From here the owner only reports requests, and each one is news; the first may
         // have come with the word that it owns the clipboard.
-        timer.restart();
-        qint64 lastChange = 0;
-        bool started = !said.mid(said.indexOf(ownedMark) + ownedMark.size()).trimmed().isEmpty();
+        const bool started = current.bytesAvailable() > 0;
         double tesselCpu = cpuBefore;
-        double ownerCpu = cpuMsOf(current.processId());
+        double ownerCpu = cpuMs(current.processId());
         const double ownerBefore = ownerCpu;
-        for (;;) {
+        const auto moved = [&] {
             current.waitForReadyRead(PollMs);
-            bool moved = !current.readAllStandardError().isEmpty();
-            const double nowTessel = treeCpuMsOf(pid);
-            const double nowOwner =
-                current.state() == QProcess::Running ? cpuMsOf(current.processId()) : ownerCpu;
-            moved = moved || nowTessel != tesselCpu || nowOwner != ownerCpu;
-            started = started || moved;
-            tesselCpu = nowTessel;
-            ownerCpu = nowOwner;
-            if (moved)
-                lastChange = timer.elapsed();
-            if (started && timer.elapsed() - lastChange >= QuietMs)
-                break;
-            if (timer.elapsed() > CaptureTimeoutMs || tessel->state() != QProcess::Running) {
-                std::fprintf(stderr, "bench_footprint: the capture did not end (Tessel %s)\n",
-                             tessel->state() == QProcess::Running ? "busy" : "exited");
-                return false;
-            }
+            const double before = tesselCpu + ownerCpu;
+            tesselCpu = treeCpuMsOf(pid);
+            if (current.state() == QProcess::Running)
+                ownerCpu = cpuMs(current.processId());
+            return !current.readAll().isEmpty() || tesselCpu + ownerCpu != before;
+        };
+        const qint64 wallMs = untilQuiet(moved, started, QuietMs, CaptureTimeoutMs);
+        if (wallMs < 0 || tessel->state() != QProcess::Running) {
+            std::fprintf(stderr, "bench_footprint: the capture did not end (Tessel %s)\n",
+                         tessel->state() == QProcess::Running ? "busy" : "exited");
+            return false;
         }
-        result.cpuMs = tesselCpu - cpuBefore;
-        result.wallMs = double(lastChange);
-        result.ownerCpuMs = ownerCpu - ownerBefore;
-        // The owners before this one lost the clipboard and leave by themselves.
+        result.cpu.add(tesselCpu - cpuBefore);
+        result.wall.add(double(wallMs));
+        result.owner.add(ownerCpu - ownerBefore);
+        // The owners before this one lost the clipboard.
         while (owners.size() > 1) {
-            benchx11::stopProcess(*owners.front(), StopWaitMs);
+            stopProcess(*owners.front(), StopWaitMs);
             owners.erase(owners.begin());
         }
         return true;
@@ -441,66 +237,81 @@ public:
     void stopAll()
     {
         for (auto &owner : owners)
-            benchx11::stopProcess(*owner, StopWaitMs);
+            stopProcess(*owner, StopWaitMs);
         owners.clear();
         if (tessel)
-            benchx11::stopProcess(*tessel, StopWaitMs);
+            stopProcess(*tessel, StopWaitMs);
         tessel.reset();
     }
 
 private:
-    Display *display;
     QString tesselPath;
     int limitMb;
     std::unique_ptr<QProcess> tessel;
     std::vector<std::unique_ptr<QProcess>> owners;
 };
 
-// Clipboard contents, distinct for each copy so that nothing can be shared between clips.
-// Images are made once into the cache folder; texts into a temporary one.
+// Clipboard owners, of contents distinct for each copy so that nothing can be shared between
+// clips. Images are made once into the cache folder; the rest into a temporary one.
 class Inputs {
 public:
     explicit Inputs(QString cache) : cache(std::move(cache)) { QDir().mkpath(this->cache); }
 
-    QString file(Source source, int copy)
+    // The picture of a copy, made once before the program starts; empty when it failed.
+    QString picture(Source source, int copy)
     {
-        switch (source) {
-        case Source::ShortText:
-            return text(QByteArray("tessel footprint ") +
-                        QByteArray::number(copy).rightJustified(4, '0'));
-        case Source::HugeText:
-            return text(makeProse(HugeText, quint32(copy + 1) * 2654435761u));
-        case Source::Bomb:
-        case Source::HugeBomb:
+        if (source == Source::Bomb || source == Source::HugeBomb)
             return bomb(source == Source::Bomb ? BombSide : HugeBombSide, copy);
-        default:
-            return photo(copy);
-        }
+        return photo(copy);
     }
 
-    void describe()
+    // The owner of a copy: its program and arguments, or nothing when its data was not made.
+    QStringList owner(Source source, int copy)
     {
-        const QString first = photo(0);
-        QFile png(first);
-        std::printf("4K picture: %s, %lld bytes\n", qPrintable(first), png.size());
-        png.open(QIODevice::ReadOnly);
-        const QByteArray bmp = encode(QImage::fromData(png.readAll(), "PNG"), "BMP");
-        qint64 total = 0;
-        for (const OfficeFormat &format : OfficeFormats)
-            total += format.bytes;
-        const QByteArray sample = makeMetafile(bmp, OfficeFormats[0].bytes, 0);
-        std::printf("office-like: image/png, image/bmp (%d bytes) and %lld MiB in metafile "
-                    "formats, which zlib level 1 shrinks %.1fx\n",
-                    bmp.size(), total >> 20, double(sample.size()) / qCompress(sample, 1).size());
-        const QByteArray prose = makeProse(10 << 20, 1);
-        std::printf("texts: prose that zlib level 1 shrinks %.1fx\n",
-                    double(prose.size()) / qCompress(prose, 1).size());
+        const auto xclip = [](const QString &file, bool image) {
+            QStringList command = {QStringLiteral("xclip"), QStringLiteral("-verbose"),
+                                   QStringLiteral("-selection"), QStringLiteral("clipboard")};
+            if (image)
+                command << QStringLiteral("-t") << QStringLiteral("image/png");
+            return command << QStringLiteral("-i") << file;
+        };
+        switch (source) {
+        case Source::ShortText:
+            return xclip(scratchFile("text", "tessel footprint " +
+                                                 QByteArray::number(copy).rightJustified(4, '0')),
+                         false);
+        case Source::HugeText:
+            return xclip(scratchFile("text", makeText(HugeText, quint32(copy + 1) * 2654435761u)),
+                         false);
+        case Source::Bomb:
+        case Source::HugeBomb:
+        case Source::Png:
+            return xclip(picture(source, copy), true);
+        case Source::QtImage:
+            return {fakeOwner(), QStringLiteral("qt-image"), photo(copy)};
+        case Source::Office:
+            break;
+        }
+        // What an office suite offers: the picture, its BMP and its own metafile formats.
+        QFile in(photo(copy));
+        const QByteArray encoded = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+        const QByteArray bmp = encodeImage(QImage::fromData(encoded, "PNG"), "BMP");
+        QStringList command = {
+            fakeOwner(),   QStringLiteral("offer"),     QStringLiteral("image/png"),
+            in.fileName(), QStringLiteral("image/bmp"), scratchFile("bmp", bmp)};
+        int i = 0;
+        for (const OfficeFormat &format : OfficeFormats) {
+            command << QLatin1String(format.name)
+                    << scratchFile("metafile" + QByteArray::number(++i),
+                                   makeMetafile(bmp, format.bytes, qHash(encoded)));
+        }
+        return command.contains(QString()) ? QStringList() : command;
     }
 
 private:
-    QString text(const QByteArray &bytes)
+    QString scratchFile(const QByteArray &name, const QByteArray &bytes)
     {
-        const QString path = scratch.filePath(QStringLiteral("text"));
+        const QString path = scratch.filePath(QString::fromLatin1(name));
         return writeFile(path, bytes) ? path : QString();
     }
 
@@ -512,30 +323,24 @@ private:
         if (QFile::exists(path))
             return path;
         const QString base = cache + QStringLiteral("/plasma.png");
-        if (!QFile::exists(base) &&
-            !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty()) {
-            std::printf("making %s with ImageMagick...\n", qPrintable(base));
-            std::fflush(stdout);
-            QProcess::execute(
-                QStringLiteral("convert"),
-                {QStringLiteral("-seed"), QStringLiteral("7"), QStringLiteral("-size"),
-                 QStringLiteral("%1x%2").arg(benchdata::ImageWidth).arg(benchdata::ImageHeight),
-                 QStringLiteral("plasma:fractal"), QStringLiteral("-depth"), QStringLiteral("8"),
-                 QStringLiteral("PNG24:") + base});
-        }
+        if (!QFile::exists(base))
+            QProcess::execute(QStringLiteral("convert"),
+                              QStringLiteral("-seed 7 -size %1x%2 plasma:fractal -depth 8")
+                                      .arg(ImageWidth)
+                                      .arg(ImageHeight)
+                                      .split(QLatin1Char(' '))
+                                  << QStringLiteral("PNG24:") + base);
         QImage image(base);
         if (image.isNull()) {
             std::printf("no ImageMagick: the 4K picture is the bench's screen-like one\n");
-            image = QImage::fromData(benchdata::makePng(), "PNG");
+            image = QImage::fromData(makePng(), "PNG");
         }
         image = image.convertToFormat(QImage::Format_RGB32);
         for (int y = 0; y < 16; ++y) {
             for (int x = 0; x < 16; ++x)
                 image.setPixel(copy * 16 + x, y, qRgb(copy * 25, 255 - copy * 25, 128));
         }
-        std::printf("encoding %s...\n", qPrintable(path));
-        std::fflush(stdout);
-        return writeFile(path, encode(image, "PNG")) ? path : QString();
+        return writeFile(path, encodeImage(image, "PNG")) ? path : QString();
     }
 
     // A 1-bit all-white square PNG of side pixels: 110 KB (30000) or 520 KB (65535) that
@@ -545,24 +350,16 @@ private:
         const QString path = cache + QStringLiteral("/bomb-%1-%2.png").arg(side).arg(copy);
         if (QFile::exists(path))
             return path;
-        std::printf("encoding %s...\n", qPrintable(path));
-        std::fflush(stdout);
         QImage image(side, side, QImage::Format_Mono);
         image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
         image.fill(0);
         image.setPixel(copy, 0, 1);
-        return writeFile(path, encode(image, "PNG")) ? path : QString();
+        return writeFile(path, encodeImage(image, "PNG")) ? path : QString();
     }
 
     QString cache;
     QTemporaryDir scratch;
 };
-
-void printIdle(const char *name, const Usage &usage, const char *target)
-{
-    std::printf("idle, %-40s RSS %7.1f MiB   %s\n", name, usage.rssMb, target);
-    std::fflush(stdout);
-}
 
 void printHeader()
 {
@@ -584,59 +381,29 @@ void printRow(const Result &r)
 {
     std::printf(
         "%-16s %5d | %9.0f %9.0f | %9.0f %9.0f %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n",
-        r.c->name, r.copies, benchdata::median(r.cpu), benchdata::maximum(r.cpu),
-        benchdata::median(r.wall), benchdata::maximum(r.wall), benchdata::median(r.owner),
-        r.idle.rssMb, r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
+        r.c->name, r.copies, r.cpu.median(), r.cpu.maximum(), r.wall.median(), r.wall.maximum(),
+        r.owner.median(), r.idle.rssMb, r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
         r.after.hwmMb - r.idle.rssMb, r.after.workerHwmMb, r.c->target);
     std::fflush(stdout);
-}
-
-void usage()
-{
-    std::fprintf(stderr, "usage: bench_footprint [--tessel PATH] [--copies N] [--only TEXT] "
-                         "[--cache DIR] [--limit-mb N]\n"
-                         "       bench_footprint --serve qt-image|office FILE.png\n");
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    QString tesselPath;
-    QString cache = QDir::temp().filePath(QStringLiteral("tessel-bench-footprint"));
-    int copies = DefaultCopies;
-    int limitMb = DefaultLimitMb;
-    QByteArray only;
-    QByteArray serveKind;
-    QString serveFile;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--tessel") && i + 1 < argc) {
-            tesselPath = QString::fromLocal8Bit(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--copies") && i + 1 < argc) {
-            copies = std::max(1, std::atoi(argv[++i]));
-        } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
-            only = argv[++i];
-        } else if (!std::strcmp(argv[i], "--cache") && i + 1 < argc) {
-            cache = QString::fromLocal8Bit(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--limit-mb") && i + 1 < argc) {
-            limitMb = std::max(64, std::atoi(argv[++i]));
-        } else if (!std::strcmp(argv[i], "--serve") && i + 2 < argc) {
-            serveKind = argv[++i];
-            serveFile = QString::fromLocal8Bit(argv[++i]);
-        } else {
-            usage();
-            return 2;
-        }
-    }
-    if (!serveKind.isEmpty()) {
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        QGuiApplication app(argc, argv);
-        return serve(app, serveKind, serveFile);
-    }
-
     QCoreApplication app(argc, argv);
-    if (tesselPath.isEmpty())
-        tesselPath = benchx11::besideThisProgram(QStringLiteral("../tessel"));
+    QCommandLineParser parser;
+    parseOptions(
+        parser,
+        {{"copies", "Copies per case.", "n", QString::number(DefaultCopies)},
+         {"only", "Only the cases whose name contains text.", "text"},
+         {"cache", "Where the pictures are made once.", "dir",
+          QDir::temp().filePath(QStringLiteral("tessel-bench-footprint"))},
+         {"limit-mb", "The program's address space.", "n", QString::number(DefaultLimitMb)}},
+        false);
+    const int copies = intOption(parser, QStringLiteral("copies"));
+    const int limitMb = intOption(parser, QStringLiteral("limit-mb"), 64);
+    const QString tesselPath = parser.value(QStringLiteral("tessel"));
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         std::fprintf(stderr, "bench_footprint: cannot open the X display (is DISPLAY set?)\n");
@@ -644,23 +411,20 @@ int main(int argc, char **argv)
     }
     std::printf("tessel: %s\ndisplay %s, window manager: %s; address space capped at %d MB\n",
                 qPrintable(tesselPath), DisplayString(display),
-                benchx11::windowManagerName(display).constData(), limitMb);
-    Inputs inputs(cache);
-    inputs.describe();
+                windowManagerName(display).constData(), limitMb);
+    Inputs inputs(parser.value(QStringLiteral("cache")));
 
     int status = 0;
     {
-        FootprintBench bench(display, tesselPath, limitMb);
-        for (const bool glNone : {false, true}) {
-            if (!bench.startTessel(glNone))
-                return 1;
-            printIdle(glNone ? "QT_XCB_GL_INTEGRATION=none" : "QT_XCB_GL_INTEGRATION unset",
-                      bench.tesselUsage(), glNone ? "target ≤ 30 MB" : "");
-            bench.stopAll();
-        }
+        FootprintBench bench(tesselPath, limitMb);
+        if (!bench.start())
+            return 1;
+        std::printf("idle, %s=none: RSS %.1f MiB (target ≤ 30 MB)\n", GlVariable,
+                    bench.tesselUsage().rssMb);
+        bench.stopAll();
         printHeader();
         for (const Case &c : Cases) {
-            if (!only.isEmpty() && !QByteArray(c.name).contains(only))
+            if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
                 continue;
             Result result;
             result.c = &c;
@@ -668,22 +432,15 @@ int main(int argc, char **argv)
                                 ? std::min(copies, BombCopies)
                                 : copies;
             const bool isText = c.source == Source::ShortText || c.source == Source::HugeText;
-            // Pictures are made before the program starts; texts share one file, written
-            // anew for each copy.
-            std::vector<QString> files;
-            for (int copy = 0; copy < result.copies && !isText; ++copy)
-                files.push_back(inputs.file(c.source, copy));
-            if (!bench.startTessel(true))
+            bool ok = true;
+            for (int copy = 0; copy < result.copies && ok && !isText; ++copy)
+                ok = !inputs.picture(c.source, copy).isEmpty();
+            if (!ok || !bench.start())
                 return 1;
             result.idle = bench.tesselUsage();
-            bool ok = true;
             for (int copy = 0; copy < result.copies && ok; ++copy) {
-                const QString file = isText ? inputs.file(c.source, copy) : files[size_t(copy)];
-                Capture capture;
-                ok = !file.isEmpty() && bench.capture(c.source, file, capture);
-                result.cpu.push_back(capture.cpuMs);
-                result.wall.push_back(capture.wallMs);
-                result.owner.push_back(capture.ownerCpuMs);
+                const QStringList owner = inputs.owner(c.source, copy);
+                ok = !owner.isEmpty() && !owner.last().isEmpty() && bench.capture(owner, result);
             }
             result.after = bench.tesselUsage();
             bench.stopAll();

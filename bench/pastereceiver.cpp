@@ -6,6 +6,8 @@
 //   text <ns> <characters>   a paste of text
 //   image <ns> <w>x<h> ...   a paste of an image, with the time its transfer and decode took
 
+#include "benchsupport.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QImage>
@@ -14,17 +16,11 @@
 #include <QMimeData>
 #include <QTimer>
 
-#include <chrono>
 #include <cstdio>
 
 namespace {
 
-long long nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using bench::nowNs;
 
 class PasteField : public QLineEdit {
 public:

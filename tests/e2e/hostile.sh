@@ -16,7 +16,7 @@ check "\"two\" copied" copy_text two
 
 asked() { grep -c '^asked' "$WORK/$1.log" 2>/dev/null; }
 
-start_bg hang "${HOSTILEOWNER:?path of the hostileowner binary}" hang 10
+start_bg hang "${HOSTILEOWNER:?path of the fakeowner binary}" hang 10
 HANG_PID=$BG_PID
 check "an owner lists ten formats and hangs on the first request" \
     wait_until eval '[ "$(asked hang)" -ge 1 ]'

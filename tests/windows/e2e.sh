@@ -115,7 +115,7 @@ check "F4 offers a Windows program's formats back under their own names, with th
 
 # A capture in progress holds up no paste: an X owner that never answers keeps the capture
 # worker waiting, through Wine's clipboard bridge, while F1 pastes.
-start_bg hang "${HOSTILEOWNER:?path of the hostileowner binary}" hang 3
+start_bg hang "${HOSTILEOWNER:?path of the fakeowner binary}" hang 3
 HANG_PID=$BG_PID
 hung_capture_pastes() {
     wait_until grep -q '^asked' "$WORK/hang.log" &&

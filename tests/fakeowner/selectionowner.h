@@ -9,9 +9,9 @@
 struct _XDisplay;
 union _XEvent;
 
-// A CLIPBOARD owner written with plain Xlib, so that the bench controls every answer: when it
-// comes, whether it comes, and how a large one is cut up. It runs in a process of its own
-// (bench_responsive --serve MODE) and is driven through stdin and stdout:
+// A CLIPBOARD owner written with plain Xlib, so that its driver controls every answer: when
+// it comes, whether it comes, and how a large one is cut up. It runs in a process of its own
+// (fakeowner x11 MODE [FILE]) and is driven through stdin and stdout:
 //   in:  own [TEXT]                take the clipboard (TEXT is what text mode offers)
 //   out: ready                     once it can take commands
 //        owned <ns>                the clipboard is ours, from that monotonic time

@@ -78,7 +78,7 @@ int SelectionOwner::run()
 {
     display = XOpenDisplay(nullptr);
     if (!display) {
-        std::fprintf(stderr, "bench_responsive --serve: cannot open the X display\n");
+        std::fprintf(stderr, "fakeowner: cannot open the X display\n");
         return 1;
     }
     XSetErrorHandler(recordError);

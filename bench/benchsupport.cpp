@@ -1,0 +1,207 @@
+#include "benchsupport.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace bench {
+
+QByteArray makeText(qint64 size, quint32 seed)
+{
+    static const char *const words[] = {
+        "the",       "of",     "and",   "to",      "in",      "is",     "that",    "for",
+        "it",        "as",     "was",   "with",    "be",      "by",     "on",      "not",
+        "he",        "this",   "are",   "or",      "his",     "from",   "at",      "which",
+        "but",       "have",   "an",    "had",     "they",    "you",    "were",    "their",
+        "one",       "all",    "we",    "can",     "her",     "has",    "there",   "been",
+        "if",        "more",   "when",  "will",    "would",   "who",    "so",      "no",
+        "clipboard", "window", "table", "program", "picture", "memory", "format",  "request",
+        "owner",     "slot",   "paste", "capture", "number",  "every",  "between", "because"};
+    const int count = int(sizeof words / sizeof *words);
+    QByteArray text;
+    text.reserve(int(size + 16));
+    int column = 0;
+    while (text.size() < size) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        text += words[seed % count];
+        column += int(std::strlen(words[seed % count])) + 1;
+        const char separator = column > 72        ? '\n'
+                               : (seed >> 8) % 11 ? ' '
+                               : (seed >> 12) % 2 ? ','
+                                                  : '.';
+        if (separator == '\n')
+            column = 0;
+        text += separator;
+        if (separator != ' ' && separator != '\n')
+            text += ' ';
+    }
+    text.truncate(int(size));
+    return text;
+}
+
+QByteArray makePng()
+{
+    QImage image(ImageWidth, ImageHeight, QImage::Format_RGB32);
+    quint32 seed = 0x9e3779b9u;
+    for (int y = 0; y < ImageHeight; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < ImageWidth; ++x) {
+            seed ^= seed << 13;
+            seed ^= seed >> 17;
+            seed ^= seed << 5;
+            const bool photo = x > 1800 && x < 3400 && y > 300 && y < 1500;
+            const int noise = photo ? int(seed & 0x3f) : 0;
+            line[x] = qRgb((x * 255 / ImageWidth + noise) & 0xff, (y * 255 / ImageHeight) ^ noise,
+                           ((x / 64 + y / 64) % 2) ? 0xe0 : 0x30 + noise);
+        }
+    }
+    QPainter painter(&image);
+    for (int i = 0; i < 40; ++i)
+        painter.fillRect(40 + i * 90, 60 + (i % 7) * 280, 70, 200,
+                         QColor::fromHsv(i * 9, 160, 220));
+    painter.end();
+    return encodeImage(image, "PNG");
+}
+
+QByteArray encodeImage(const QImage &image, const char *format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+double Figure::median() const
+{
+    if (values.empty())
+        return 0;
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    const size_t n = sorted.size();
+    return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+}
+
+double Figure::maximum() const
+{
+    return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
+}
+
+long long nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double toMs(long long ns)
+{
+    return double(ns) / 1e6;
+}
+
+int intOption(const QCommandLineParser &parser, const QString &name, int minimum)
+{
+    return std::max(minimum, parser.value(name).toInt());
+}
+
+QString besideThisProgram(const QString &relative)
+{
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(relative);
+}
+
+QString fakeOwner()
+{
+    return QStringLiteral(TESSEL_FAKEOWNER);
+}
+
+void stopProcess(QProcess &process, int waitMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(waitMs)) {
+        process.kill();
+        process.waitForFinished(waitMs);
+    }
+}
+
+bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
+{
+    for (;;) {
+        while (process.canReadLine()) {
+            line = process.readLine().trimmed();
+            if (line.startsWith(prefix))
+                return true;
+        }
+        const long long left = deadlineNs - nowNs();
+        if (left <= 0 || process.state() != QProcess::Running)
+            return false;
+        process.waitForReadyRead(int(left / Ms) + 1);
+    }
+}
+
+namespace {
+
+QByteArray procFile(qint64 pid, const QString &name)
+{
+    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(name));
+    return pid > 0 && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+long long procKb(qint64 pid, const char *file, const QByteArray &field)
+{
+    for (const QByteArray &line : procFile(pid, QLatin1String(file)).split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+double cpuMs(qint64 pid, bool reapedChildren)
+{
+    // The fields that follow the command, which may hold spaces and parentheses.
+    const QByteArray stat = procFile(pid, QStringLiteral("stat"));
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 15)
+        return 0;
+    static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
+    long long ticks = fields[11].toLongLong() + fields[12].toLongLong();
+    if (reapedChildren)
+        ticks += fields[13].toLongLong() + fields[14].toLongLong();
+    return double(ticks) * msPerTick;
+}
+
+std::vector<qint64> childrenOf(qint64 pid)
+{
+    std::vector<qint64> pids;
+    const QByteArray children = procFile(pid, QStringLiteral("task/%1/children").arg(pid));
+    for (const QByteArray &child : children.trimmed().split(' ')) {
+        if (!child.isEmpty())
+            pids.push_back(child.toLongLong());
+    }
+    return pids;
+}
+
+} // namespace bench
