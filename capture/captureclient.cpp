@@ -106,7 +106,10 @@ void CaptureClient::readIfNew(quint64 change)
 
 void CaptureClient::clipboardChanged()
 {
-    if (state == State::Reading && !platform::clipboardIsOurs() && !supersede.isActive())
+    // Only an owner newer than the one the worker reads supersedes its read: the window may
+    // hear of that one after the worker did.
+    if (state == State::Reading && !platform::clipboardIsOurs() && !supersede.isActive() &&
+        !platform::clipboardStamp().sameCopyAs(workerSaw))
         supersede.start();
     // Restarted by every change: a burst is judged once it pauses.
     else if (state == State::Idle)
