@@ -304,7 +304,9 @@ private:
 
     double timeCapture()
     {
-        return timeMs([this] { window.clipboardDataChanged(); });
+        return timeMs([this] {
+            QMetaObject::invokeMethod(&window, "clipboardDataChanged", Qt::DirectConnection);
+        });
     }
 
     // The formats the change offered.
