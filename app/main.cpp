@@ -35,8 +35,8 @@ int main(int argc, char **argv)
     window.show();
     QObject::connect(&instance, &SingleInstance::startedAgain, &window,
                      [&window] { platform::bringToFront(window); });
-    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
-                     &TesselGui::clipboardDataChanged);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    QObject::connect(clipboard, SIGNAL(dataChanged()), &window, SLOT(clipboardDataChanged()));
     // WPARAM is no registered meta type: this connection can only be a direct call.
     QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
     window.startCaptureWorker();

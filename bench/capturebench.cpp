@@ -192,7 +192,9 @@ public:
 private:
     void onClipboardChange()
     {
-        const double ms = timeMs([this] { window.clipboardDataChanged(); });
+        const double ms = timeMs([this] {
+            QMetaObject::invokeMethod(&window, "clipboardDataChanged", Qt::DirectConnection);
+        });
         // A change that filled no slot was an owner leaving (or the slots emptied), not ours.
         const QTableWidgetItem *shortcut = table->item(0, 1);
         if (shortcut && !shortcut->text().isEmpty())

@@ -109,8 +109,8 @@ void WindowTest::init()
     window = std::make_unique<TesselGui>();
     table = window->findChild<QTableWidget *>();
     QVERIFY(table);
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, window.get(),
-            &TesselGui::clipboardDataChanged);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    QVERIFY(connect(clipboard, SIGNAL(dataChanged()), window.get(), SLOT(clipboardDataChanged())));
     QVERIFY(
         connect(filter.get(), SIGNAL(hotKeySignal(WPARAM)), window.get(), SLOT(getHotKey(WPARAM))));
 }
@@ -299,8 +299,8 @@ void WindowTest::missingResourcesWarnAndCarryOn()
     QCOMPARE(answerer.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     // Built all the same, hotkeys included; rows just lack the delete icon.
     QCOMPARE(fakeplatform::state().registered, AllCodes);
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, window.get(),
-            &TesselGui::clipboardDataChanged);
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    QVERIFY(connect(clipboard, SIGNAL(dataChanged()), window.get(), SLOT(clipboardDataChanged())));
     table = window->findChild<QTableWidget *>();
     copy("text");
     QCOMPARE(cell(0, 0), QString("text"));

@@ -36,7 +36,7 @@ void TesselGui::showSlot(int slot)
     }
 
     QString description =
-        tr("The following is not the content, but the format of what is copied:\r\n");
+        QString("The following is not the content, but the format of what is copied:\r\n");
     const QStringList formats = clip->formats();
     for (const QString &format : formats)
         description += format + QLatin1String("\r\n");

@@ -15,8 +15,9 @@ class QTableWidget;
 class QVBoxLayout;
 
 // The only window: shows the clip store's ten slots as table rows, with the controls under
-// the table. Construction, controls, hotkey registration and close handling live in
-// tesselgui.cpp, capture and the drawing of a row in capture.cpp, replay in replay.cpp.
+// the table. Construction and the control slots live in tesselgui.cpp, capture and the
+// drawing of a row in capture.cpp, replay in replay.cpp, hotkey registration and the close
+// handling in hotkeys.cpp.
 class TesselGui : public QWidget {
     Q_OBJECT
 
@@ -28,20 +29,20 @@ public:
     // the window; without one they are read here.
     void startCaptureWorker();
 
-public slots:
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
     // Pastes the slot of the key with this code (the hotkey signal carries it).
     void getHotKey(WPARAM wParam);
     // Captures the clipboard's new contents.
     void clipboardDataChanged();
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-
-private:
     void oncellclicked(int row, int col);
     void ontopstatechanged(int state);
     void oncollect();
     void onempty();
+
+private:
     void registerHotKeys();
     void unregisterHotKeys();
     void showSlot(int slot);
