@@ -124,7 +124,7 @@ void CaptureClient::checkReported()
 
 void CaptureClient::replaceWorker(const char *why)
 {
-    if (worker.state() != QProcess::Running)
+    if (worker.state() == QProcess::NotRunning)
         return;
     if (why)
         std::fprintf(stderr, "tessel: %s; starting it again.\n", why);
@@ -143,7 +143,7 @@ void CaptureClient::pasting()
 
 void CaptureClient::send(const Header &header)
 {
-    if (state == State::Starting || state == State::Off || worker.state() != QProcess::Running)
+    if (state == State::Starting || state == State::Off || worker.state() == QProcess::NotRunning)
         return;
     captureprotocol::send(worker, captureprotocol::frame(header));
 }
@@ -151,7 +151,8 @@ void CaptureClient::send(const Header &header)
 void CaptureClient::readFrames()
 {
     sinceHeard.start();
-    while (worker.state() == QProcess::Running && state != State::Ending &&
+    // Its first frames can come before QProcess has seen it start.
+    while (worker.state() != QProcess::NotRunning && state != State::Ending &&
            frames.complete(worker)) {
         QDataStream in(&worker);
         const Header header = captureprotocol::read(in);
@@ -193,7 +194,7 @@ void CaptureClient::readFrames()
 
 void CaptureClient::checkWorker()
 {
-    if (worker.state() != QProcess::Running)
+    if (worker.state() == QProcess::NotRunning)
         return;
     if (sinceHeard.elapsed() > StuckAfterMs)
         replaceWorker("the capture worker stopped answering");

@@ -34,6 +34,8 @@ public:
     // Whether a worker reads the clipboard now, or one is on its way.
     bool isActive() const { return state != State::Off; }
     State currentState() const { return state; }
+    // How many workers were started so far.
+    unsigned workersStarted() const { return generation; }
     // This process saw the clipboard change. A worker still waiting for an older change's
     // owner is replaced, and the new one reads the newest change at once; so is a worker
     // that does not report the change within ReportWithinMs.

@@ -61,7 +61,7 @@ void watchClipboardOwner(quint64) {}
 
 ClipboardStamp clipboardStamp()
 {
-    return {};
+    return state().stamp;
 }
 
 OwnerChange ownerChangeSince(const ClipboardStamp &)

@@ -20,7 +20,8 @@ struct State {
     QList<int> registered;    // key codes held now
     QList<int> unregistered;  // every key code passed to unregisterHotKey
     int pastes = 0;
-    bool readerAddsImageValue = false; // as Qt's X11 clipboard reader does
+    bool readerAddsImageValue = false;    // as Qt's X11 clipboard reader does
+    platform::ClipboardStamp stamp{1, 1}; // the clipboard's owner now
 };
 
 State &state();

@@ -106,7 +106,7 @@ burst() {
 }
 check "240 copies in a burst, text and PNG by turns, then \"txt-last\"" burst
 
-# Reads slot $1 back from the clipboard after its F-key: "png-N", "txt-N", or why not.
+# Reads slot $1 back from the clipboard after its F-key: "png-N", its text, or why not.
 slot_copy() {
     local targets text sum
     hold_key "F$1" && wait_until eval '[ "$(xclip -o -selection clipboard -t TARGETS 2>/dev/null |
@@ -121,7 +121,8 @@ slot_copy() {
             cut -d' ' -f2 || echo "mixed: [$targets] $sum"
     else
         text=$(xclip -o -selection clipboard -t UTF8_STRING)
-        [[ "$text" =~ ^txt-([0-9]+|last)$ ]] && echo "$text" || echo "mixed: [$targets] $text"
+        # Slots the burst did not reach keep the earlier cases' texts.
+        [[ "$text" =~ ^[[:alnum:]-]+$ ]] && echo "$text" || echo "mixed: [$targets] $text"
     fi
 }
 slots_are_copies() {
