@@ -42,11 +42,6 @@ int windowFixesEventBase = -1;
 QPointer<QMimeData> offered;
 xcb_timestamp_t offeredSince = XCB_CURRENT_TIME;
 
-quint64 baseOf(quint32 window, uint32_t mask)
-{
-    return window & ~mask;
-}
-
 // The first event number of XFixes on connection, 0 without it.
 uint8_t fixesEventBase(xcb_connection_t *connection)
 {
@@ -88,11 +83,9 @@ void catchUp()
 QVector<xcb_atom_t> atomsNamed(xcb_connection_t *connection, const QVector<QByteArray> &names)
 {
     QVector<xcb_intern_atom_cookie_t> cookies;
-    cookies.reserve(names.size());
     for (const QByteArray &name : names)
         cookies << xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData());
     QVector<xcb_atom_t> atoms;
-    atoms.reserve(names.size());
     for (const xcb_intern_atom_cookie_t &cookie : cookies) {
         xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
         atoms << (reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE));
@@ -165,7 +158,7 @@ xcb_window_t ownerOf(xcb_connection_t *connection, xcb_atom_t selection)
 bool answerRequest(xcb_connection_t *connection, const xcb_selection_request_event_t *request)
 {
     if (refusedClient &&
-        baseOf(request->requestor, xcb_get_setup(connection)->resource_id_mask) == refusedClient) {
+        (request->requestor & ~xcb_get_setup(connection)->resource_id_mask) == refusedClient) {
         // No property: the requestor learns at once that there is nothing for it here.
         notify(connection, request, XCB_ATOM_NONE);
         return true;
@@ -271,7 +264,7 @@ OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
         return OwnerChange::None;
     if (!watch.latest.owner)
         return OwnerChange::Emptied;
-    if (baseOf(watch.latest.owner, watch.idMask) == watch.window)
+    if ((watch.latest.owner & ~watch.idMask) == watch.window)
         return OwnerChange::ToWindow;
     return OwnerChange::ToOther;
 }
@@ -306,7 +299,7 @@ bool clipboardIsOurs()
     // Every window this connection makes has an id within its resource range.
     const xcb_setup_t *setup = xcb_get_setup(connection);
     return owner != XCB_WINDOW_NONE &&
-           baseOf(owner, setup->resource_id_mask) == setup->resource_id_base;
+           (owner & ~setup->resource_id_mask) == setup->resource_id_base;
 }
 
 void putOnClipboard(QMimeData *data)

@@ -14,7 +14,6 @@
 
 #include <X11/extensions/XKB.h>
 #include <X11/keysym.h>
-#include <xcb/xcb.h>
 
 namespace {
 
@@ -55,19 +54,14 @@ std::vector<uint16_t> lockVariants()
     return {0, XCB_MOD_MASK_LOCK, numLock, uint16_t(numLock | XCB_MOD_MASK_LOCK)};
 }
 
-// Ungrabbing touches only grabs of ours, whichever variants of keycode they were.
-void ungrab(xcb_connection_t *connection, xcb_keycode_t keycode)
-{
-    for (const uint16_t variant : lockVariants())
-        xcb_ungrab_key(connection, keycode, hotKeys.root, variant);
-}
-
 // Releases exactly what was grabbed for key: the keymap or the NumLock modifier may have
-// changed since.
+// changed since. Ungrabbing leaves alone what other clients hold of the same variants.
 void release(xcb_connection_t *connection, HotKey &key)
 {
-    if (key.held)
-        ungrab(connection, key.held);
+    if (!key.held) // keycode 0 would be any key: every grab of ours
+        return;
+    for (const uint16_t variant : lockVariants())
+        xcb_ungrab_key(connection, key.held, hotKeys.root, variant);
     key.held = 0;
 }
 
@@ -90,13 +84,12 @@ Grab grab(xcb_connection_t *connection, HotKey &key, xcb_keycode_t keycode)
         refused = refused || error;
         std::free(error);
     }
-    if (refused) {
-        ungrab(connection, keycode);
-        xcb_flush(connection);
-        return Grab::HeldElsewhere;
-    }
     key.held = keycode;
-    return Grab::Taken;
+    if (!refused)
+        return Grab::Taken;
+    release(connection, key);
+    xcb_flush(connection);
+    return Grab::HeldElsewhere;
 }
 
 // After a keyboard mapping change: a key whose keycode moved, or every key when NumLock

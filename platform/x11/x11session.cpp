@@ -24,13 +24,6 @@ const char DeleteIconPath[] = ":/icons/delete.ico";
 // What the program is run on when the platform asked for has no X11 in it.
 const char XcbPlatform[] = "xcb";
 
-// The name of a platform list's entry (Qt's QT_QPA_PLATFORM: entries separated by ';',
-// each a name with optional ':' arguments).
-QByteArray platformName(const QByteArray &entry)
-{
-    return entry.split(':').first().trimmed();
-}
-
 } // namespace
 
 namespace x11 {
@@ -51,16 +44,16 @@ bool prepareStart()
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     // Hotkeys and key injection are X11 services: in a Wayland session run through XWayland.
+    // Qt's list has its entries separated by ';', each a name with optional ':' arguments.
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
-    const QList<QByteArray> entries = chosen.split(';');
-    bool namesXcb = false;
-    for (const QByteArray &entry : entries)
-        namesXcb = namesXcb || platformName(entry) == XcbPlatform;
-    const bool switching = !chosen.isEmpty() && !namesXcb;
-    if (chosen.isEmpty() || switching)
-        qputenv("QT_QPA_PLATFORM", XcbPlatform);
-    else if (platformName(entries.first()) != XcbPlatform)
+    QList<QByteArray> names;
+    for (const QByteArray &entry : chosen.split(';'))
+        names << entry.split(':').first().trimmed();
+    const bool namesXcb = names.contains(XcbPlatform);
+    if (namesXcb && names.first() != XcbPlatform)
         return true; // xcb is only a fallback here: Qt decides.
+    if (!namesXcb)
+        qputenv("QT_QPA_PLATFORM", XcbPlatform);
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
         const char *name = std::getenv("DISPLAY");
@@ -72,7 +65,7 @@ bool prepareStart()
         return false;
     }
     XCloseDisplay(display);
-    if (switching)
+    if (!namesXcb && !chosen.isEmpty())
         std::fprintf(stderr,
                      "tessel: QT_QPA_PLATFORM is \"%s\", but the hotkeys need X11: running on "
                      "xcb instead.\n",

@@ -8,10 +8,14 @@
 #include <cstdio>
 #include <utility>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// Linux lets any process grow a pipe to this size.
+const int WorkerPipeBytes = 1024 * 1024;
 
 // Carries a termination signal from its handler into the event loop.
 int endSignalPipe[2] = {-1, -1};
@@ -29,6 +33,25 @@ void onEndSignal(int)
 } // namespace
 
 namespace platform {
+
+WorkerChannel openWorkerChannel()
+{
+    WorkerChannel channel;
+    // A library that prints to standard output must not end up inside a frame.
+    const int output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (output < 0)
+        return channel;
+    if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        close(output);
+        return channel;
+    }
+    channel.output = output;
+#ifdef F_SETPIPE_SZ
+    // Clips are megabytes: a bigger pipe takes them in fewer turns of both event loops.
+    fcntl(output, F_SETPIPE_SZ, WorkerPipeBytes);
+#endif
+    return channel;
+}
 
 void onEndRequest(std::function<void()> requested)
 {
@@ -48,16 +71,15 @@ void onEndRequest(std::function<void()> requested)
         if (endRequested)
             endRequested();
     });
+    struct sigaction action = {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        struct sigaction action = {};
+        struct sigaction before = {};
         // A signal we were started with ignored (nohup, a background job) stays ignored.
-        if (sigaction(signal, nullptr, &action) == 0 && action.sa_handler == SIG_IGN)
-            continue;
-        action = {};
-        action.sa_handler = onEndSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(signal, &action, nullptr);
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler != SIG_IGN)
+            sigaction(signal, &action, nullptr);
     }
 }
 
