@@ -2,6 +2,8 @@
 
 // What the X11 backend's sources share. The window's requests go over Qt's own connection.
 
+#include <QX11Info>
+
 #include <cstdint>
 #include <vector>
 
@@ -10,7 +12,10 @@
 namespace x11 {
 
 // Whether Qt runs on X11: a platform list that names xcb after another is left to Qt.
-bool isX11();
+inline bool isX11()
+{
+    return QX11Info::isPlatformX11() && QX11Info::display() && QX11Info::connection();
+}
 
 // An event's type, without the bit that marks one another client sent.
 inline uint8_t typeOf(const xcb_generic_event_t *event)

@@ -23,9 +23,7 @@ const unsigned DistinctWorkers = 4096;
 // toolkit holds back while a read waits for an owner.
 struct OwnerWatch {
     xcb_connection_t *connection = nullptr;
-    xcb_atom_t clipboard = XCB_ATOM_NONE;
     uint8_t fixesEvent = 0;
-    uint32_t idMask = 0;
     quint64 window = 0; // the window process's resource base
     platform::ClipboardStamp latest;
 };
@@ -54,31 +52,6 @@ uint8_t fixesEventBase(xcb_connection_t *connection)
     return fixes->first_event;
 }
 
-const xcb_xfixes_selection_notify_event_t *asOwnerChange(const xcb_generic_event_t *event,
-                                                         uint8_t fixesEvent, xcb_atom_t clipboard)
-{
-    if (!fixesEvent || x11::typeOf(event) != fixesEvent + XCB_XFIXES_SELECTION_NOTIFY)
-        return nullptr;
-    const auto *notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t *>(event);
-    return notify->selection == clipboard ? notify : nullptr;
-}
-
-// Takes in every owner change the server has reported up to now. The round trip makes sure
-// that all changes made before it are among them.
-void catchUp()
-{
-    if (!watch.connection)
-        return;
-    std::free(xcb_get_input_focus_reply(watch.connection, xcb_get_input_focus(watch.connection),
-                                        nullptr));
-    while (xcb_generic_event_t *event = xcb_poll_for_queued_event(watch.connection)) {
-        // An emptied clipboard changes hands too: its time tells it from the one before.
-        if (const auto *notify = asOwnerChange(event, watch.fixesEvent, watch.clipboard))
-            watch.latest = {notify->owner, notify->selection_timestamp};
-        std::free(event);
-    }
-}
-
 // Interns names in one round trip.
 QVector<xcb_atom_t> atomsNamed(xcb_connection_t *connection, const QVector<QByteArray> &names)
 {
@@ -99,6 +72,31 @@ xcb_atom_t clipboardAtom(xcb_connection_t *connection)
     // Atoms are the server's: the one the first connection learns serves every other.
     static const xcb_atom_t atom = atomsNamed(connection, {"CLIPBOARD"}).constFirst();
     return atom;
+}
+
+const xcb_xfixes_selection_notify_event_t *
+asOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent, xcb_connection_t *connection)
+{
+    if (!fixesEvent || x11::typeOf(event) != fixesEvent + XCB_XFIXES_SELECTION_NOTIFY)
+        return nullptr;
+    const auto *notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t *>(event);
+    return notify->selection == clipboardAtom(connection) ? notify : nullptr;
+}
+
+// Takes in every owner change the server has reported up to now. The round trip makes sure
+// that all changes made before it are among them.
+void catchUp()
+{
+    if (!watch.connection)
+        return;
+    std::free(xcb_get_input_focus_reply(watch.connection, xcb_get_input_focus(watch.connection),
+                                        nullptr));
+    while (xcb_generic_event_t *event = xcb_poll_for_queued_event(watch.connection)) {
+        // An emptied clipboard changes hands too: its time tells it from the one before.
+        if (const auto *notify = asOwnerChange(event, watch.fixesEvent, watch.connection))
+            watch.latest = {notify->owner, notify->selection_timestamp};
+        std::free(event);
+    }
 }
 
 // The targets a clipboard holding formats offers: each format by its own name, in its order,
@@ -191,8 +189,7 @@ bool answerClipboardEvent(const xcb_generic_event_t *event)
     xcb_connection_t *connection = QX11Info::connection();
     if (windowFixesEventBase < 0)
         windowFixesEventBase = fixesEventBase(connection);
-    if (const auto *notify =
-            asOwnerChange(event, uint8_t(windowFixesEventBase), clipboardAtom(connection)))
+    if (const auto *notify = asOwnerChange(event, uint8_t(windowFixesEventBase), connection))
         windowSeen = {notify->owner, notify->selection_timestamp};
     return typeOf(event) == XCB_SELECTION_REQUEST &&
            answerRequest(connection,
@@ -221,16 +218,14 @@ void watchClipboardOwner(quint64 window)
     }
     watch.connection = connection;
     watch.fixesEvent = fixesEvent;
-    watch.clipboard = clipboardAtom(connection);
-    watch.idMask = xcb_get_setup(connection)->resource_id_mask;
     watch.window = window;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_xfixes_select_selection_input(connection, root, watch.clipboard,
+    xcb_xfixes_select_selection_input(connection, root, clipboardAtom(connection),
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     // Who holds it already; when it took it, no event will tell.
-    watch.latest = {ownerOf(connection, watch.clipboard), 0};
+    watch.latest = {ownerOf(connection, clipboardAtom(connection)), 0};
     catchUp();
 }
 
@@ -264,7 +259,7 @@ OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
         return OwnerChange::None;
     if (!watch.latest.owner)
         return OwnerChange::Emptied;
-    if ((watch.latest.owner & ~watch.idMask) == watch.window)
+    if ((watch.latest.owner & ~xcb_get_setup(watch.connection)->resource_id_mask) == watch.window)
         return OwnerChange::ToWindow;
     return OwnerChange::ToOther;
 }

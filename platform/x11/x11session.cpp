@@ -26,15 +26,6 @@ const char XcbPlatform[] = "xcb";
 
 } // namespace
 
-namespace x11 {
-
-bool isX11()
-{
-    return QX11Info::isPlatformX11() && QX11Info::display() && QX11Info::connection();
-}
-
-} // namespace x11
-
 namespace platform {
 
 bool prepareStart()
