@@ -1,6 +1,6 @@
-#include "platform/x11/x11clipboard.h"
-
 #include "platform/platform.h"
+
+#include "platform/x11/x11.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -16,13 +16,14 @@
 
 namespace {
 
+// Capture workers in a row whose X ids all differ; a client has some two million.
+const unsigned DistinctWorkers = 4096;
+
 // The worker's view of the clipboard's owner: a connection of its own, whose events no
 // toolkit holds back while a read waits for an owner.
 struct OwnerWatch {
     xcb_connection_t *connection = nullptr;
-    xcb_atom_t clipboard = XCB_ATOM_NONE;
     uint8_t fixesEvent = 0;
-    uint32_t idMask = 0;
     quint64 window = 0; // the window process's resource base
     platform::ClipboardStamp latest;
 };
@@ -39,28 +40,6 @@ int windowFixesEventBase = -1;
 QPointer<QMimeData> offered;
 xcb_timestamp_t offeredSince = XCB_CURRENT_TIME;
 
-bool isX11()
-{
-    return QX11Info::isPlatformX11() && QX11Info::connection();
-}
-
-xcb_atom_t clipboardAtom(xcb_connection_t *connection)
-{
-    static const xcb_atom_t atom = [connection] {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 0, 9, "CLIPBOARD"), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-        std::free(reply);
-        return found;
-    }();
-    return atom;
-}
-
-quint64 baseOf(quint32 window, uint32_t mask)
-{
-    return window & ~mask;
-}
-
 // The first event number of XFixes on connection, 0 without it.
 uint8_t fixesEventBase(xcb_connection_t *connection)
 {
@@ -73,13 +52,35 @@ uint8_t fixesEventBase(xcb_connection_t *connection)
     return fixes->first_event;
 }
 
-const xcb_xfixes_selection_notify_event_t *asOwnerChange(const xcb_generic_event_t *event,
-                                                         uint8_t fixesEvent, xcb_atom_t clipboard)
+// Interns names in one round trip.
+QVector<xcb_atom_t> atomsNamed(xcb_connection_t *connection, const QVector<QByteArray> &names)
 {
-    if (!fixesEvent || (event->response_type & ~0x80) != fixesEvent + XCB_XFIXES_SELECTION_NOTIFY)
+    QVector<xcb_intern_atom_cookie_t> cookies;
+    for (const QByteArray &name : names)
+        cookies << xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData());
+    QVector<xcb_atom_t> atoms;
+    for (const xcb_intern_atom_cookie_t &cookie : cookies) {
+        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+        atoms << (reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE));
+        std::free(reply);
+    }
+    return atoms;
+}
+
+xcb_atom_t clipboardAtom(xcb_connection_t *connection)
+{
+    // Atoms are the server's: the one the first connection learns serves every other.
+    static const xcb_atom_t atom = atomsNamed(connection, {"CLIPBOARD"}).constFirst();
+    return atom;
+}
+
+const xcb_xfixes_selection_notify_event_t *
+asOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent, xcb_connection_t *connection)
+{
+    if (!fixesEvent || x11::typeOf(event) != fixesEvent + XCB_XFIXES_SELECTION_NOTIFY)
         return nullptr;
     const auto *notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t *>(event);
-    return notify->selection == clipboard ? notify : nullptr;
+    return notify->selection == clipboardAtom(connection) ? notify : nullptr;
 }
 
 // Takes in every owner change the server has reported up to now. The round trip makes sure
@@ -92,27 +93,10 @@ void catchUp()
                                         nullptr));
     while (xcb_generic_event_t *event = xcb_poll_for_queued_event(watch.connection)) {
         // An emptied clipboard changes hands too: its time tells it from the one before.
-        if (const auto *notify = asOwnerChange(event, watch.fixesEvent, watch.clipboard))
+        if (const auto *notify = asOwnerChange(event, watch.fixesEvent, watch.connection))
             watch.latest = {notify->owner, notify->selection_timestamp};
         std::free(event);
     }
-}
-
-// Interns names in one round trip.
-QVector<xcb_atom_t> atomsNamed(xcb_connection_t *connection, const QVector<QByteArray> &names)
-{
-    QVector<xcb_intern_atom_cookie_t> cookies;
-    cookies.reserve(names.size());
-    for (const QByteArray &name : names)
-        cookies << xcb_intern_atom(connection, 0, uint16_t(name.size()), name.constData());
-    QVector<xcb_atom_t> atoms;
-    atoms.reserve(names.size());
-    for (const xcb_intern_atom_cookie_t &cookie : cookies) {
-        xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-        atoms << (reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE));
-        std::free(reply);
-    }
-    return atoms;
 }
 
 // The targets a clipboard holding formats offers: each format by its own name, in its order,
@@ -168,13 +152,57 @@ xcb_window_t ownerOf(xcb_connection_t *connection, xcb_atom_t selection)
     return owner;
 }
 
+// Answers the requests for the window's clipboard that Qt must not. True when it did.
+bool answerRequest(xcb_connection_t *connection, const xcb_selection_request_event_t *request)
+{
+    if (refusedClient &&
+        (request->requestor & ~xcb_get_setup(connection)->resource_id_mask) == refusedClient) {
+        // No property: the requestor learns at once that there is nothing for it here.
+        notify(connection, request, XCB_ATOM_NONE);
+        return true;
+    }
+    static const xcb_atom_t targetsAtom = atomsNamed(connection, {"TARGETS"}).constFirst();
+    // Of what a paste put there, the formats alone, in their order. A request made before
+    // the paste, or once another owner took over, is Qt's to refuse. TARGETS inside a
+    // MULTIPLE request is left to Qt as well: receivers ask for it alone.
+    if (!offered || request->selection != clipboardAtom(connection) ||
+        request->target != targetsAtom ||
+        (request->time != XCB_CURRENT_TIME && request->time < offeredSince) ||
+        !QGuiApplication::clipboard()->ownsClipboard())
+        return false;
+    const QVector<xcb_atom_t> targets = targetsFor(connection, offered->formats());
+    // A requestor of before ICCCM names no property: the target is the property then.
+    const xcb_atom_t property = request->property ? request->property : request->target;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, request->requestor, property,
+                        XCB_ATOM_ATOM, 32, uint32_t(targets.size()), targets.constData());
+    notify(connection, request, property);
+    return true;
+}
+
 } // namespace
+
+namespace x11 {
+
+bool answerClipboardEvent(const xcb_generic_event_t *event)
+{
+    // Only Qt's xcb connection has events of this kind to show.
+    xcb_connection_t *connection = QX11Info::connection();
+    if (windowFixesEventBase < 0)
+        windowFixesEventBase = fixesEventBase(connection);
+    if (const auto *notify = asOwnerChange(event, uint8_t(windowFixesEventBase), connection))
+        windowSeen = {notify->owner, notify->selection_timestamp};
+    return typeOf(event) == XCB_SELECTION_REQUEST &&
+           answerRequest(connection,
+                         reinterpret_cast<const xcb_selection_request_event_t *>(event));
+}
+
+} // namespace x11
 
 namespace platform {
 
 quint64 clientId()
 {
-    return isX11() ? xcb_get_setup(QX11Info::connection())->resource_id_base : 0;
+    return x11::isX11() ? xcb_get_setup(QX11Info::connection())->resource_id_base : 0;
 }
 
 void watchClipboardOwner(quint64 window)
@@ -190,17 +218,27 @@ void watchClipboardOwner(quint64 window)
     }
     watch.connection = connection;
     watch.fixesEvent = fixesEvent;
-    watch.clipboard = clipboardAtom(connection);
-    watch.idMask = xcb_get_setup(connection)->resource_id_mask;
     watch.window = window;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_xfixes_select_selection_input(connection, root, watch.clipboard,
+    xcb_xfixes_select_selection_input(connection, root, clipboardAtom(connection),
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     // Who holds it already; when it took it, no event will tell.
-    watch.latest = {ownerOf(connection, watch.clipboard), 0};
+    watch.latest = {ownerOf(connection, clipboardAtom(connection)), 0};
     catchUp();
+}
+
+void separateFromEarlierWorkers(unsigned generation)
+{
+    // An owner answers a request by writing to the window that made it. The X server gives a
+    // new client the ids of one that has just gone, so a new worker's request window would
+    // have the ended worker's id, and Qt would take the late answer (a PNG, say) for the
+    // answer to its own request (the list of targets). Each worker's ids start further on.
+    if (!x11::isX11())
+        return;
+    for (unsigned skip = generation % DistinctWorkers; skip > 0; --skip)
+        xcb_generate_id(QX11Info::connection());
 }
 
 ClipboardStamp clipboardStamp()
@@ -209,7 +247,7 @@ ClipboardStamp clipboardStamp()
         catchUp();
         return watch.latest;
     }
-    if (!windowSeen.time && isX11())
+    if (!windowSeen.time && x11::isX11())
         windowSeen.owner = ownerOf(QX11Info::connection(), clipboardAtom(QX11Info::connection()));
     return windowSeen;
 }
@@ -221,7 +259,7 @@ OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
         return OwnerChange::None;
     if (!watch.latest.owner)
         return OwnerChange::Emptied;
-    if (baseOf(watch.latest.owner, watch.idMask) == watch.window)
+    if ((watch.latest.owner & ~xcb_get_setup(watch.connection)->resource_id_mask) == watch.window)
         return OwnerChange::ToWindow;
     return OwnerChange::ToOther;
 }
@@ -249,76 +287,22 @@ bool readerAddsImageValue()
 
 bool clipboardIsOurs()
 {
-    if (!isX11())
+    if (!x11::isX11())
         return false;
     xcb_connection_t *connection = QX11Info::connection();
     const xcb_window_t owner = ownerOf(connection, clipboardAtom(connection));
     // Every window this connection makes has an id within its resource range.
     const xcb_setup_t *setup = xcb_get_setup(connection);
     return owner != XCB_WINDOW_NONE &&
-           baseOf(owner, setup->resource_id_mask) == setup->resource_id_base;
+           (owner & ~setup->resource_id_mask) == setup->resource_id_base;
 }
-
-} // namespace platform
-
-namespace x11 {
-
-void noteOwnerChange(const xcb_generic_event_t *event)
-{
-    if (windowFixesEventBase < 0)
-        windowFixesEventBase = isX11() ? fixesEventBase(QX11Info::connection()) : 0;
-    xcb_connection_t *connection = QX11Info::connection();
-    if (const auto *notify = asOwnerChange(event, uint8_t(windowFixesEventBase),
-                                           windowFixesEventBase ? clipboardAtom(connection)
-                                                                : xcb_atom_t(XCB_ATOM_NONE)))
-        windowSeen = {notify->owner, notify->selection_timestamp};
-}
-
-bool refuseWorkerRequest(const xcb_generic_event_t *event)
-{
-    if ((event->response_type & ~0x80) != XCB_SELECTION_REQUEST || !refusedClient || !isX11())
-        return false;
-    const auto *request = reinterpret_cast<const xcb_selection_request_event_t *>(event);
-    xcb_connection_t *connection = QX11Info::connection();
-    if (baseOf(request->requestor, xcb_get_setup(connection)->resource_id_mask) != refusedClient)
-        return false;
-    // No property: the requestor learns at once that there is nothing for it here.
-    notify(connection, request, XCB_ATOM_NONE);
-    return true;
-}
-
-bool answerTargets(const xcb_generic_event_t *event)
-{
-    if ((event->response_type & ~0x80) != XCB_SELECTION_REQUEST || !offered || !isX11())
-        return false;
-    const auto *request = reinterpret_cast<const xcb_selection_request_event_t *>(event);
-    xcb_connection_t *connection = QX11Info::connection();
-    static const xcb_atom_t targetsAtom = atomsNamed(connection, {"TARGETS"}).constFirst();
-    // A request made before the paste, or once another owner took over, is Qt's to refuse.
-    // TARGETS inside a MULTIPLE request is left to Qt as well: receivers ask for it alone.
-    if (request->selection != clipboardAtom(connection) || request->target != targetsAtom ||
-        (request->time != XCB_CURRENT_TIME && request->time < offeredSince) ||
-        !QGuiApplication::clipboard()->ownsClipboard())
-        return false;
-    const QVector<xcb_atom_t> targets = targetsFor(connection, offered->formats());
-    // A requestor of before ICCCM names no property: the target is the property then.
-    const xcb_atom_t property = request->property ? request->property : request->target;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, request->requestor, property,
-                        XCB_ATOM_ATOM, 32, uint32_t(targets.size()), targets.constData());
-    notify(connection, request, property);
-    return true;
-}
-
-} // namespace x11
-
-namespace platform {
 
 void putOnClipboard(QMimeData *data)
 {
     QGuiApplication::clipboard()->setMimeData(data, QClipboard::Clipboard);
     offered = data;
     // Qt took the clipboard at its connection's latest time.
-    offeredSince = isX11() ? xcb_timestamp_t(QX11Info::appTime()) : XCB_CURRENT_TIME;
+    offeredSince = x11::isX11() ? xcb_timestamp_t(QX11Info::appTime()) : XCB_CURRENT_TIME;
 }
 
 } // namespace platform
