@@ -1,5 +1,6 @@
 #include "clips/clipreader.h"
 #include "clips/clipstore.h"
+#include "fakeplatform.h"
 
 #include <QBuffer>
 #include <QDataStream>
@@ -125,6 +126,7 @@ class ClipStoreTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void init() { fakeplatform::reset(); }
     void slotOrderAndCursor_data();
     void slotOrderAndCursor();
     void gate_data();
@@ -135,6 +137,7 @@ private slots:
     void unreadableFormatsAreDropped_data();
     void unreadableFormatsAreDropped();
     void imageIsReadOnceAndOfferedInEveryEncoding();
+    void imageValueTheReaderAddedIsNotOffered();
     void imageBombIsKeptButNeverDecoded();
     void previewIsQtsNearestPixelScale_data();
     void previewIsQtsNearestPixelScale();
@@ -422,6 +425,9 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
                             {"image/png", png},
                             {"text/html", "<img>"}});
     data.image = image;
+    // The owner lists the value itself, first: it is the owner's, also where the reader adds
+    // one of its own.
+    fakeplatform::state().readerAddsImageValue = true;
 
     ClipStore store;
     store.capture(&data);
@@ -442,6 +448,28 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
     // A paste gets a copy that shares the stored bytes.
     std::unique_ptr<QMimeData> clone(ClipStore::cloneMimeData(clip));
     QCOMPARE(clone->formats(), listed);
+    QCOMPARE(clone->data("image/png"), png);
+}
+
+void ClipStoreTest::imageValueTheReaderAddedIsNotOffered()
+{
+    // As Qt's X11 reader lists a PNG owner's formats: the image value after them.
+    QImage image(8, 4, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(image.save(&buffer, "PNG"));
+    OwnerData data({"image/png", ImageFormat}, {{"image/png", png}});
+    fakeplatform::state().readerAddsImageValue = true;
+    ClipStore store;
+    store.capture(&data);
+    const Clip *clip = store.clip(0);
+    // Offered back, the value would make Qt offer every image type it writes.
+    QCOMPARE(clip->formats(), QStringList{"image/png"});
+    QCOMPARE(clip->preview().size(), QSize(256, 128));
+    std::unique_ptr<QMimeData> clone(ClipStore::cloneMimeData(clip));
+    QCOMPARE(clone->formats(), QStringList{"image/png"});
     QCOMPARE(clone->data("image/png"), png);
 }
 
