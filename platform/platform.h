@@ -15,6 +15,7 @@ class QByteArray;
 class QMimeData;
 class QPixmap;
 class QString;
+class QStringList;
 class QWidget;
 
 // The key code a hotkey press carries to the window. Declared as Windows declares its own
@@ -85,9 +86,9 @@ void refuseClipboardRequestsFrom(quint64 client);
 // (Windows): a paste must then end the read first.
 bool readingHoldsClipboard();
 
-// Whether Qt's clipboard reader lists "application/x-qt-image" after the owner's formats
-// whenever one of them is an image, though the owner never offered it (X11).
-bool readerAddsImageValue();
+// Whether Qt's reader lists "application/x-qt-image" among formats though the owner never
+// offered it: last after an image type (X11), or for a PNG without a bitmap (Windows).
+bool readerAddsImageValue(const QStringList &formats);
 
 // Called in a capture worker once the application object exists, before it reads the
 // clipboard. generation counts the workers the window has started: an owner's late answer

@@ -76,7 +76,7 @@ bool readingHoldsClipboard()
     return false;
 }
 
-bool readerAddsImageValue()
+bool readerAddsImageValue(const QStringList &)
 {
     return state().readerAddsImageValue;
 }

@@ -280,9 +280,9 @@ bool readingHoldsClipboard()
     return false;
 }
 
-bool readerAddsImageValue()
+bool readerAddsImageValue(const QStringList &formats)
 {
-    return true;
+    return formats.size() > 1 && formats.last() == QLatin1String("application/x-qt-image");
 }
 
 bool clipboardIsOurs()
