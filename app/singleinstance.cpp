@@ -38,7 +38,14 @@ SingleInstance::SingleInstance(const QString &session)
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &SingleInstance::answer);
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // The lock file goes with the lock; the wake file goes first, while it is still ours.
+    if (lock.isLocked()) {
+        watcher.removePath(wakePath);
+        QFile::remove(wakePath);
+    }
+}
 
 SingleInstance::Role SingleInstance::start()
 {
@@ -61,8 +68,10 @@ SingleInstance::Role SingleInstance::start()
             QFile wake(wakePath);
             knocked = wake.open(QIODevice::WriteOnly | QIODevice::Append) && wake.putChar('\n');
         }
-        // The first one empties the file once it has seen it.
-        if (knocked && QFileInfo(wakePath).size() == 0)
+        // The first one empties the file once it has seen it; one that is ending removes it,
+        // and then this start waits for the lock instead.
+        const QFileInfo wake(wakePath);
+        if (knocked && wake.exists() && wake.size() == 0)
             return Role::Handed;
         if (waited.elapsed() > AnswerWaitMs)
             return Role::Unanswered;
