@@ -42,7 +42,14 @@ SingleInstance::SingleInstance(const QString &session)
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &SingleInstance::answer);
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // The lock file goes with the lock; the wake file goes first, while it is still ours.
+    if (lock.isLocked()) {
+        watcher.removePath(wakePath);
+        QFile::remove(wakePath);
+    }
+}
 
 SingleInstance::Role SingleInstance::start(int pasteSlot)
 {
@@ -77,8 +84,10 @@ SingleInstance::Role SingleInstance::start(int pasteSlot)
                 wake.write(pasteSlot < 0 ? QByteArray("\n")
                                          : "paste " + QByteArray::number(pasteSlot) + '\n') > 0;
         }
-        // The first one empties the file once it has seen it.
-        if (knocked && QFileInfo(wakePath).size() == 0)
+        // The first one empties the file once it has seen it; one that is ending removes it,
+        // and then this start waits for the lock instead.
+        const QFileInfo wake(wakePath);
+        if (knocked && wake.exists() && wake.size() == 0)
             return Role::Handed;
         if (waited.elapsed() > AnswerWaitMs)
             return Role::Unanswered;
