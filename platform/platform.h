@@ -146,7 +146,8 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 // clipboard then offers data's formats, in their order, and no others.
 void putOnClipboard(QMimeData *data);
 
-// Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
+// Pastes into the application that has the keyboard focus: a synthetic Ctrl+V, or in a
+// terminal the keys it pastes with where the backend knows them (X11).
 void paste();
 
 // The clipboard name a paste offers a format under, given the name Qt read it under: where

@@ -47,4 +47,8 @@ private:
 // formats of a paste. True when event was such a request.
 bool answerClipboardEvent(const xcb_generic_event_t *event);
 
+// Puts the text of what the last paste put on the clipboard on the primary selection too,
+// for the terminals that paste from there. False when the clipboard holds no such text.
+bool putTextOnSelection();
+
 } // namespace x11

@@ -196,6 +196,17 @@ bool answerClipboardEvent(const xcb_generic_event_t *event)
                          reinterpret_cast<const xcb_selection_request_event_t *>(event));
 }
 
+bool putTextOnSelection()
+{
+    if (!offered || !offered->hasText())
+        return false;
+    // Only the clipboard is watched for clips: this selection of ours is never captured.
+    auto *text = new QMimeData;
+    text->setText(offered->text());
+    QGuiApplication::clipboard()->setMimeData(text, QClipboard::Selection);
+    return true;
+}
+
 } // namespace x11
 
 namespace platform {
