@@ -44,6 +44,12 @@ int main(int argc, char **argv)
         return askToPaste(argc, argv);
     if (!platform::prepareStart())
         return 1;
+    // Qt 5 scales for the screen's DPI only when asked before the application exists;
+    // pass-through keeps 125% and 150% as they are instead of rounding them.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     if (argc == 4 && qstrcmp(argv[1], CaptureClient::WorkerArgument) == 0)
         return runCaptureWorker(argc, argv, QByteArray(argv[2]).toUInt(),
                                 QByteArray(argv[3]).toULongLong());
