@@ -122,7 +122,7 @@ QImage Clip::decodeImage() const
     return QImage::fromData(imageBytes, imageFormatFor(imageEncoding).constData());
 }
 
-void Clip::makePreview()
+void Clip::makePreview(qreal ratio)
 {
     if (!imageCanBeDecoded())
         return;
@@ -132,7 +132,7 @@ void Clip::makePreview()
     // side that would round to nothing keeps one pixel.
     const QSize size = reader.size();
     const double factor =
-        qMin(double(PreviewHeight) / size.height(), double(MaxPreviewWidth) / size.width());
+        qMin(PreviewHeight * ratio / size.height(), MaxPreviewWidth * ratio / size.width());
     const double scaleX = qRound(size.width() * factor) > 0 ? factor : 1.0 / size.width();
     const double scaleY = qRound(size.height() * factor) > 0 ? factor : 1.0 / size.height();
     std::optional<QImage> preview;
@@ -146,6 +146,7 @@ void Clip::makePreview()
     thumbnail = preview ? *preview
                         : reader.read().transformed(QTransform::fromScale(scaleX, scaleY),
                                                     Qt::FastTransformation);
+    thumbnail.setDevicePixelRatio(ratio);
 }
 
 Clip *Clip::copy(QString (*nameFor)(const QString &)) const
@@ -201,8 +202,9 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
 // own bytes says so instead of sending megabytes twice.
 QDataStream &operator<<(QDataStream &out, const Clip &clip)
 {
-    out << clip.imageEncoding << clip.imageBytes << clip.thumbnail << clip.head
-        << quint32(clip.stored.size());
+    // A stream keeps an image's pixels, not its device pixel ratio.
+    out << clip.imageEncoding << clip.imageBytes << clip.thumbnail
+        << clip.thumbnail.devicePixelRatio() << clip.head << quint32(clip.stored.size());
     for (const Clip::Format &entry : clip.stored) {
         const bool isImage = !entry.bytes.isEmpty() && entry.bytes.isSharedWith(clip.imageBytes);
         out << entry.name << (isImage ? QByteArray() : entry.bytes) << entry.compressed
@@ -214,7 +216,9 @@ QDataStream &operator<<(QDataStream &out, const Clip &clip)
 QDataStream &operator>>(QDataStream &in, Clip &clip)
 {
     quint32 count = 0;
-    in >> clip.imageEncoding >> clip.imageBytes >> clip.thumbnail >> clip.head >> count;
+    qreal ratio = 1;
+    in >> clip.imageEncoding >> clip.imageBytes >> clip.thumbnail >> ratio >> clip.head >> count;
+    clip.thumbnail.setDevicePixelRatio(ratio);
     clip.stored.clear();
     for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
         Clip::Format entry;

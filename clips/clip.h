@@ -39,8 +39,9 @@ public:
     QByteArray encodedImage() const { return imageBytes; }
     // False when the image declares a size too large to decode safely.
     bool imageCanBeDecoded() const;
-    // Decodes the image once, where the clip is read, into its small preview.
-    void makePreview();
+    // Decodes the image once, where the clip is read, into its small preview; on a screen with
+    // ratio device pixels to the pixel, that many times finer (its device pixel ratio says so).
+    void makePreview(qreal ratio = 1);
     // The image's preview; null when there is none to show.
     QImage preview() const { return thumbnail; }
     // The start of the text, at most TextHeadChars characters: the window shows it without

@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -206,6 +207,6 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
         return nullptr;
     // A text wins over the image in the row; a text listed but refused or empty shows nothing.
     if (hasImage && clip->textHead().isEmpty())
-        clip->makePreview();
+        clip->makePreview(qGuiApp ? qGuiApp->devicePixelRatio() : 1.0);
     return clip;
 }

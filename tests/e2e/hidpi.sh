@@ -2,7 +2,7 @@
 # At 200% (192 DPI, given by Xft.dpi as a desktop sets it): the window at twice its size in
 # screen pixels, its ten rows all shown, each delete icon drawn one image pixel to one
 # screen pixel, a 64-pixel window icon, and an image's preview 128 pixels high on the
-# scale of the rest.
+# scale of the rest, made at the screen's own resolution.
 . "$(dirname "$0")/lib.sh"
 
 start_x 192
@@ -38,17 +38,24 @@ ten_rows_shown() {
 }
 check "all ten rows show, each with its whole, unscaled delete icon" ten_rows_shown
 
-preview_drawn() {
-    local box
-    box=$(convert "$WORK/window.png" -fill black +opaque '#ff00ff' -trim -format '%wx%h' info:)
-    log "  preview on screen: $box"
-    # The 32x16 image scaled to the 128-pixel preview, twice that in screen pixels.
-    [ "$box" = 256x128 ]
+# Columns of one screen pixel, magenta and blue by turns: a preview made at 128 pixels and
+# stretched to the screen would have lost every other column and show one colour.
+convert -size 2x1 xc:'#ff00ff' -fill '#0000ff' -draw 'point 1,0' -write mpr:stripe +delete \
+    -size 256x256 tile:mpr:stripe "$WORK/stripes.png"
+preview_sharp() {
+    local box magenta
+    box=$(convert "$WORK/window.png" -fill black +opaque '#ff00ff' -trim -format '%wx%h%O' info:)
+    magenta=$(convert "$WORK/window.png" -crop "$box" +repage -fill black +opaque '#ff00ff' \
+        -fill white -opaque '#ff00ff' -format '%[fx:mean]' info:)
+    log "  preview on screen: $box, magenta share $magenta"
+    # 128 pixels high at the window's scale (less what the cell keeps of its edge), each
+    # column of the picture its own.
+    [[ "$box" =~ ^255x25[0-6]\+ ]] && awk -v m="$magenta" 'BEGIN { exit !(m > 0.45 && m < 0.55) }'
 }
-convert -size 32x16 xc:'#ff00ff' "$WORK/magenta.png"
-check "an image copied with xclip is captured" copy_file image/png "$WORK/magenta.png"
+check "an image copied with xclip is captured" copy_file image/png "$WORK/stripes.png"
 wait_window_still "$TESSEL_WIN"
 window_shot preview
-check "its preview is 128 pixels high at the window's scale" preview_drawn
+check "its preview is 128 pixels high at the window's scale, and as fine as the screen" \
+    preview_sharp
 
 finish
