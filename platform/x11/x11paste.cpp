@@ -46,7 +46,7 @@ void giveBackLater()
 
 } // namespace
 
-namespace platform {
+namespace x11 {
 
 void paste()
 {
@@ -79,4 +79,4 @@ void paste()
     XFlush(display);
 }
 
-} // namespace platform
+} // namespace x11
