@@ -1,11 +1,13 @@
 #include "singleinstance.h"
 
+#include "hotkeys/hotkeycodes.h"
 #include "platform/platform.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QThread>
 
 #include <cstdio>
@@ -16,6 +18,8 @@ const char NamePrefix[] = "tessel-";
 // lock taken before the first watches, and the first answers from its event loop.
 const int AnswerWaitMs = 10000;
 const int RetryMs = 20;
+// The wake file's guard is held for one small write or read.
+const int GuardWaitMs = 1000;
 
 // The lock and wake files' path without its suffix: a file name in the temp folder.
 QString basePath(const QString &session)
@@ -38,16 +42,27 @@ SingleInstance::SingleInstance(const QString &session)
     connect(&watcher, &QFileSystemWatcher::fileChanged, this, &SingleInstance::answer);
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance()
+{
+    // The lock file goes with the lock; the wake file goes first, while it is still ours.
+    if (lock.isLocked()) {
+        watcher.removePath(wakePath);
+        QFile::remove(wakePath);
+    }
+}
 
-SingleInstance::Role SingleInstance::start()
+SingleInstance::Role SingleInstance::start(int pasteSlot)
 {
     QElapsedTimer waited;
     waited.start();
     bool knocked = false;
     for (;;) {
         // A lock left by a crash names a process that is gone: tryLock takes it over.
-        if (lock.tryLock(0)) {
+        if (lock.tryLock(0) && pasteSlot >= 0) {
+            lock.unlock();
+            return Role::Alone;
+        }
+        if (lock.isLocked()) {
             // Whatever a start wrote before this one ran is answered by its window showing.
             QFile wake(wakePath);
             if (!wake.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -57,12 +72,22 @@ SingleInstance::Role SingleInstance::start()
             return Role::First;
         }
         if (!knocked) {
-            platform::yieldFront();
+            if (pasteSlot < 0)
+                platform::yieldFront();
+            // One line per request; the guard keeps the first from emptying the file between
+            // its reading and another start's writing.
+            QLockFile guard(guardPath());
+            guard.setStaleLockTime(0);
             QFile wake(wakePath);
-            knocked = wake.open(QIODevice::WriteOnly | QIODevice::Append) && wake.putChar('\n');
+            knocked =
+                guard.tryLock(GuardWaitMs) && wake.open(QIODevice::WriteOnly | QIODevice::Append) &&
+                wake.write(pasteSlot < 0 ? QByteArray("\n")
+                                         : "paste " + QByteArray::number(pasteSlot) + '\n') > 0;
         }
-        // The first one empties the file once it has seen it.
-        if (knocked && QFileInfo(wakePath).size() == 0)
+        // The first one empties the file once it has seen it; one that is ending removes it,
+        // and then this start waits for the lock instead.
+        const QFileInfo wake(wakePath);
+        if (knocked && wake.exists() && wake.size() == 0)
             return Role::Handed;
         if (waited.elapsed() > AnswerWaitMs)
             return Role::Unanswered;
@@ -76,7 +101,24 @@ void SingleInstance::answer()
     // Emptying it is a change too, and a watcher loses a file that was replaced.
     if (!watcher.files().contains(wakePath))
         watcher.addPath(wakePath);
-    if (wake.size() == 0 || !wake.resize(0))
+    QLockFile guard(guardPath());
+    guard.setStaleLockTime(0);
+    if (wake.size() == 0 || !guard.tryLock(GuardWaitMs) || !wake.open(QIODevice::ReadWrite))
         return;
-    emit startedAgain();
+    QList<QByteArray> requests = wake.readAll().split('\n');
+    if (!wake.resize(0))
+        return;
+    guard.unlock();
+    // Each request is a line: what follows the last line break is none.
+    requests.removeLast();
+    bool again = false;
+    for (const QByteArray &request : requests) {
+        bool valid = false;
+        const int slot = request.startsWith("paste ") ? request.mid(6).toInt(&valid) : -1;
+        if (valid && slot >= 0 && slot < HotKeyCount)
+            emit pasteRequested(WPARAM(hotKeyCodes[slot]));
+        again = again || request.isEmpty();
+    }
+    if (again)
+        emit startedAgain();
 }

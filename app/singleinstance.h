@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include "platform/platform.h"
+
 // Keeps Tessel to one instance per user and desktop session. The first start holds a lock
 // file and watches a wake file of the same name; a later start finds the lock held, writes
 // to the wake file, and ends once the first one has emptied it.
@@ -16,20 +18,26 @@ public:
         First,      // no other instance: this one runs
         Handed,     // the running instance was told about this start
         Unanswered, // an instance holds the lock but did not answer
+        Alone,      // asked to pass a paste on, but no instance runs
     };
 
     // session names the user and desktop session (platform::sessionKey()).
     explicit SingleInstance(const QString &session);
     ~SingleInstance() override;
 
-    Role start();
+    // Runs as the first instance, or tells the running one about this start: that it was
+    // started again, or, with a slot (0 to 9), that it is to paste that slot.
+    Role start(int pasteSlot = -1);
 
 signals:
     // The program was started again in this session.
     void startedAgain();
+    // A start asked to paste the slot of the key with this code.
+    void pasteRequested(WPARAM key);
 
 private:
     void answer();
+    QString guardPath() const { return wakePath + QStringLiteral(".guard"); }
 
     QString wakePath;
     QLockFile lock;

@@ -130,9 +130,9 @@ QStringList imageCandidates(const QStringList &formats)
     return candidates;
 }
 
-// Reads the image once, in one encoding, into clip. Returns the encoding, or an empty
-// string when the change has no image that can be had.
-QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
+// Reads the image once, in one encoding, into clip, also one the reader lists only as an image
+// value (hasImage). Returns the encoding, or an empty string when there is no image to be had.
+QString readImage(const QStringList &formats, bool hasImage, OwnerReader &reader, Clip &clip)
 {
     for (const QString &type : imageCandidates(formats)) {
         const QVariant bytes = reader.read(type);
@@ -141,7 +141,7 @@ QString readImage(const QStringList &formats, OwnerReader &reader, Clip &clip)
             return type;
         }
     }
-    if (!formats.contains(Clip::ImageFormat))
+    if (!hasImage)
         return QString();
     // Only an image value (an in-process copy, or a Windows bitmap): kept as a PNG made with
     // the fastest compression.
@@ -173,11 +173,10 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
     QStringList formats = source->formats();
     formats.erase(std::remove_if(formats.begin(), formats.end(), isProtocolTarget), formats.end());
     const bool hasImage = formats.contains(Clip::ImageFormat);
-    // Where the reader names the image value after the owner's own formats, the owner never
-    // offered it: offered back, it would make Qt offer every image type it can write.
-    if (platform::readerAddsImageValue() && hasImage && formats.last() == Clip::ImageFormat &&
-        formats.size() > 1)
-        formats.removeLast();
+    // An image value the owner never offered, offered back, would make Qt offer every image
+    // type it can write (and on Windows a bitmap too); its image is still read.
+    if (hasImage && platform::readerAddsImageValue(formats))
+        formats.removeOne(Clip::ImageFormat);
     OwnerReader reader(*source, read);
     if (formats.isEmpty() || !reader.unchanged() || isMarkedSecret(formats, reader))
         return nullptr;
@@ -186,7 +185,7 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
     static const QString cutMark = QStringLiteral("application/x-kde-cutselection");
     const QVariant cut = formats.contains(cutMark) ? reader.read(cutMark) : QVariant();
     auto clip = std::make_unique<Clip>();
-    const QString imageType = readImage(formats, reader, *clip);
+    const QString imageType = readImage(formats, hasImage, reader, *clip);
     bool any = !imageType.isEmpty();
     for (const QString &format : formats) {
         if (!imageType.isEmpty() && format == imageType && format != Clip::ImageFormat) {

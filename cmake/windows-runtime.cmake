@@ -49,3 +49,32 @@ if(MINGW)
   endforeach()
 endif()
 list(REMOVE_DUPLICATES TESSEL_WINDOWS_RUNTIME_DIRS)
+
+# Tessel's licence beside the program, the libraries' notices and licences in a folder.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+install(FILES
+  ${PROJECT_SOURCE_DIR}/licences/THIRD-PARTY.txt
+  ${PROJECT_SOURCE_DIR}/licences/LGPL-3.txt
+  ${PROJECT_SOURCE_DIR}/licences/GPL-3.txt
+  ${PROJECT_SOURCE_DIR}/licences/GCC-RUNTIME-LIBRARY-EXCEPTION-3.1.txt
+  ${PROJECT_SOURCE_DIR}/licences/qtbase-copyright.txt
+  DESTINATION licences)
+
+# The copies installed go without symbols (the MinGW libstdc++ DLL is 24 MB with them, 2 MB
+# without): each program and DLL installed so far, and nothing else in the folder, is
+# stripped. A Debug install keeps them for the debugger.
+if(CMAKE_STRIP)
+  install(CODE "set(strip \"${CMAKE_STRIP}\")")
+  install(CODE [[
+    if(NOT CMAKE_INSTALL_CONFIG_NAME STREQUAL "Debug")
+      foreach(file IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+        if(file MATCHES "\\.(exe|dll)$")
+          execute_process(COMMAND ${strip} --strip-unneeded ${file} RESULT_VARIABLE failed)
+          if(failed)
+            message(FATAL_ERROR "Could not strip ${file}")
+          endif()
+        endif()
+      endforeach()
+    endif()
+  ]])
+endif()

@@ -16,6 +16,7 @@ class QByteArray;
 class QMimeData;
 class QPixmap;
 class QString;
+class QStringList;
 class QWidget;
 
 // The key code a hotkey press carries to the window. Declared as Windows declares its own
@@ -92,9 +93,9 @@ void refuseClipboardRequestsFrom(quint64 client);
 // (Windows): a paste must then end the read first.
 bool readingHoldsClipboard();
 
-// Whether Qt's clipboard reader lists "application/x-qt-image" after the owner's formats
-// whenever one of them is an image, though the owner never offered it (X11).
-bool readerAddsImageValue();
+// Whether Qt's reader lists "application/x-qt-image" among formats though the owner never
+// offered it: last after an image type (X11), or for a PNG without a bitmap (Windows).
+bool readerAddsImageValue(const QStringList &formats);
 
 // Called in a capture worker once the application object exists, before it reads the
 // clipboard. generation counts the workers the window has started: an owner's late answer
@@ -152,7 +153,8 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 // clipboard then offers data's formats, in their order, and no others.
 void putOnClipboard(QMimeData *data);
 
-// Pastes into the application that has the keyboard focus: a synthetic Ctrl+V.
+// Pastes into the application that has the keyboard focus: a synthetic Ctrl+V, or in a
+// terminal the keys it pastes with where the backend knows them (X11).
 void paste();
 
 // The clipboard name a paste offers a format under, given the name Qt read it under: where

@@ -86,7 +86,7 @@ bool readingHoldsClipboard()
     return false;
 }
 
-bool readerAddsImageValue()
+bool readerAddsImageValue(const QStringList &)
 {
     return state().readerAddsImageValue;
 }

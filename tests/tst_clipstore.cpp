@@ -425,9 +425,6 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
                             {"image/png", png},
                             {"text/html", "<img>"}});
     data.image = image;
-    // The owner lists the value itself, first: it is the owner's, also where the reader adds
-    // one of its own.
-    fakeplatform::state().readerAddsImageValue = true;
 
     ClipStore store;
     store.capture(&data);
@@ -453,7 +450,8 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
 
 void ClipStoreTest::imageValueTheReaderAddedIsNotOffered()
 {
-    // As Qt's X11 reader lists a PNG owner's formats: the image value after them.
+    // As Qt's X11 reader lists a PNG owner's formats: the image value after them, which the
+    // backend says is the reader's own.
     QImage image(8, 4, QImage::Format_RGB32);
     image.fill(Qt::blue);
     QByteArray png;

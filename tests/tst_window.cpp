@@ -79,6 +79,7 @@ private slots:
     void formatsRowListsFormatsInOrder();
     void tooltipShowsPlainBoundedText_data();
     void tooltipShowsPlainBoundedText();
+    void tooltipShowsWhileAnotherWindowIsActive();
     void shownTextKeepsCharactersWhole();
     void hotKeyPastesACopyOfItsSlot();
     void keysWithoutAClipDoNothing_data();
@@ -425,6 +426,21 @@ void WindowTest::tooltipShowsPlainBoundedText()
     // The clip keeps the whole text: a paste gives it back.
     QVERIFY(press(112));
     QVERIFY(QGuiApplication::clipboard()->text() == text);
+}
+
+void WindowTest::tooltipShowsWhileAnotherWindowIsActive()
+{
+    copy("hover me");
+    show();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(!window->isActiveWindow());
+    // Hovered as by the pointer: Qt wakes tooltips from a real mouse move only.
+    const QPoint pos = table->visualRect(table->model()->index(0, 0)).center();
+    QTest::mouseMove(window->windowHandle(), table->viewport()->mapTo(window.get(), pos));
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(shownTip(), QString("hover me"));
 }
 
 void WindowTest::shownTextKeepsCharactersWhole()

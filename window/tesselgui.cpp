@@ -55,6 +55,8 @@ TesselGui::TesselGui() : QWidget(nullptr)
     mainLayout->addLayout(buttonRow);
 
     resize(WindowWidth, WindowHeight);
+    // A slot's tooltip is read while the user works in another window.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setWindowTitle("Tessel V" TESSEL_VERSION);
     connect(&store, &ClipStore::slotChanged, this, &TesselGui::showSlot);
 

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -53,7 +54,9 @@ void setupApplication(QApplication &app)
 
 QString sessionKey()
 {
-    if (onWayland() && !x11::isX11())
+    // Asked before prepareStart too (tessel --paste): a Wayland session without XWayland is
+    // told by its variables alone, as the window runs on Qt's Wayland platform there.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return QStringLiteral("%1-wayland:%2")
             .arg(getuid())
             .arg(QString::fromLocal8Bit(qgetenv("WAYLAND_DISPLAY")));
@@ -104,10 +107,10 @@ void refuseClipboardRequestsFrom(quint64 client)
         x11::refuseClipboardRequestsFrom(client);
 }
 
-bool readerAddsImageValue()
+bool readerAddsImageValue(const QStringList &formats)
 {
     // The worker's Wayland reader lists the source's types alone.
-    return !onWayland() && x11::readerAddsImageValue();
+    return !onWayland() && x11::readerAddsImageValue(formats);
 }
 
 bool registerHotKey(WId window, int keyCode)

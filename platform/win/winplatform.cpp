@@ -111,10 +111,10 @@ bool readingHoldsClipboard()
     return true;
 }
 
-bool readerAddsImageValue()
+bool readerAddsImageValue(const QStringList &)
 {
-    // Here the image value stands for the owner's own bitmap formats.
-    return false;
+    // Windows makes each of CF_DIB, CF_DIBV5 and CF_BITMAP from another one an owner offers.
+    return !IsClipboardFormatAvailable(CF_DIB);
 }
 
 void separateFromEarlierWorkers(unsigned)

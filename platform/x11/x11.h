@@ -49,6 +49,10 @@ private:
 // formats of a paste. True when event was such a request.
 bool answerClipboardEvent(const xcb_generic_event_t *event);
 
+// Puts the text of what the last paste put on the clipboard on the primary selection too,
+// for the terminals that paste from there. False when the clipboard holds no such text.
+bool putTextOnSelection();
+
 // The platform functions as this backend has them, where a Linux program chooses between
 // X11 and Wayland at start (platform.h tells what each does).
 bool prepareStart();
@@ -61,7 +65,7 @@ platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp);
 void onClipboardChange(std::function<void()> changed);
 const QMimeData *clipboardContent();
 void refuseClipboardRequestsFrom(quint64 client);
-bool readerAddsImageValue();
+bool readerAddsImageValue(const QStringList &formats);
 bool registerHotKey(WId window, int keyCode);
 void putOnClipboard(QMimeData *data);
 void paste();

@@ -196,6 +196,16 @@ bool answerClipboardEvent(const xcb_generic_event_t *event)
                          reinterpret_cast<const xcb_selection_request_event_t *>(event));
 }
 
+bool putTextOnSelection()
+{
+    if (!offered || !offered->hasText())
+        return false;
+    // Only the clipboard is watched for clips: this selection of ours is never captured.
+    auto *text = new QMimeData;
+    text->setText(offered->text());
+    QGuiApplication::clipboard()->setMimeData(text, QClipboard::Selection);
+    return true;
+}
 
 quint64 clientId()
 {
@@ -254,9 +264,9 @@ void refuseClipboardRequestsFrom(quint64 client)
     refusedClient = client;
 }
 
-bool readerAddsImageValue()
+bool readerAddsImageValue(const QStringList &formats)
 {
-    return true;
+    return formats.size() > 1 && formats.last() == QLatin1String("application/x-qt-image");
 }
 
 bool clipboardIsOurs()

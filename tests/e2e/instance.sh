@@ -1,8 +1,8 @@
 #!/bin/bash
 # One Tessel per user and display: a second start brings the running window to the front
 # (also out of the minimised state) and exits with status 0, without a box or a second
-# window; the first one still pastes. A lock left by a crash does not stop the next start,
-# and of two starts at once exactly one runs.
+# window; the first one still pastes, also when `tessel --paste N` asks it to. A lock left by
+# a crash does not stop the next start, and of two starts at once exactly one runs.
 . "$(dirname "$0")/lib.sh"
 
 start_x
@@ -58,11 +58,38 @@ check "\"alpha\" copied by another program" copy_text alpha
 first_pastes() { clear_focus && hold_key F1 && marker x X && focus_text_is alphax; }
 check "the first Tessel still pastes, once" first_pastes
 
+# `tessel --paste N`, for desktops where the F-keys are the compositor's to bind.
+check "\"beta\" copied too" copy_text beta
+paste_command() { clear_focus && "$TESSEL" --paste 2 && wait_focus_text beta; }
+check "tessel --paste 2 pastes slot 2 and ends with status 0" paste_command
+two_at_once() {
+    local a b
+    clear_focus || return 1
+    "$TESSEL" --paste 1 &
+    a=$!
+    "$TESSEL" --paste 2 &
+    b=$!
+    # Two pastes close together: the receiver may fetch the first after the second replaced
+    # it on the clipboard, as with two quick F-key presses.
+    wait "$a" && wait "$b" && wait_until eval '[[ "$(focus_text)" =~ ^(alpha|beta)(alpha|beta)$ ]]'
+}
+check "two at once: both end with status 0, and two pastes arrive" two_at_once
+bad_slot() {
+    "$TESSEL" --paste 11 2>"$WORK/bad.log"
+    [ $? -eq 2 ] && grep -q '^usage: tessel --paste N' "$WORK/bad.log"
+}
+check "tessel --paste 11 prints its usage and ends with status 2" bad_slot
+
 # A crash leaves the lock file and the wake file behind.
 kill -9 "$FIRST_PID"
 wait_exit "$FIRST_PID"
 gone() { [ "$(tessel_windows)" -eq 0 ]; }
 check "after a crash its window is gone" wait_until gone
+nobody_to_paste() {
+    "$TESSEL" --paste 1 2>"$WORK/alone.log"
+    [ $? -eq 1 ] && [ "$(wc -l <"$WORK/alone.log")" -eq 1 ]
+}
+check "with no Tessel running, tessel --paste says so in one line, status 1" nobody_to_paste
 
 start_bg racer-a "$TESSEL"
 RACER_A=$BG_PID

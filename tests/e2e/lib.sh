@@ -127,9 +127,12 @@ have_display() { [ -e "/tmp/.X11-unix/X$1" ] || [ -e "/tmp/.X$1-lock" ]; }
 
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
-# Starts Xvfb and openbox and exports DISPLAY.
+# Starts Xvfb and openbox and exports DISPLAY. The screen has $1 DPI (96 unless given, as
+# Xorg has; Xvfb's own default is 100, which Qt would scale the program for), also in
+# Xft.dpi, where desktops set their scale and Qt reads it; it grows with the DPI, so that
+# what fits at 96 fits at any.
 start_x() {
-    local fifo="$WORK/displayfd" number="" candidate
+    local dpi=${1:-96} fifo="$WORK/displayfd" number="" candidate
     if [ -n "${E2E_DISPLAYS:-}" ]; then
         for candidate in $E2E_DISPLAYS; do
             have_display "$candidate" || {
@@ -146,7 +149,8 @@ start_x() {
     : >"$fifo"
     # Xvfb writes the display number to the -displayfd descriptor once it accepts clients.
     # shellcheck disable=SC2086 # $number is empty or one word
-    Xvfb $number -displayfd 3 -noreset -nolisten tcp -screen 0 1280x800x24 \
+    Xvfb $number -displayfd 3 -noreset -nolisten tcp -dpi "$dpi" \
+        -screen 0 "$((1280 * dpi / 96))x$((800 * dpi / 96))x24" \
         3>"$fifo" >"$WORK/xvfb.log" 2>&1 &
     E2E_PIDS+=("$!")
     wait_until test -s "$fifo" || {
@@ -156,6 +160,7 @@ start_x() {
     }
     DISPLAY=":$(head -n1 "$fifo")"
     export DISPLAY
+    echo "Xft.dpi: $dpi" | xrdb -merge
     unset WAYLAND_DISPLAY QT_QPA_PLATFORM XDG_SESSION_TYPE
     # A home of our own: nothing the user configured, nothing written to their home.
     export HOME="$WORK/home" XDG_RUNTIME_DIR="$WORK/runtime" XDG_CACHE_HOME="$WORK/home/.cache"
@@ -209,6 +214,9 @@ start_tessel() {
     TESSEL_WIN=$WINDOW
     xdotool windowmove --sync "$TESSEL_WIN" 20 40 >/dev/null 2>&1
 }
+
+# The size of window $1's inside, as WIDTHxHEIGHT.
+window_size() { xwininfo -id "$1" | awk '/Width:/ {w=$2} /Height:/ {h=$2} END {print w "x" h}'; }
 
 # The position of window $1's inside on screen, in WIN_X and WIN_Y.
 window_origin() {
@@ -328,6 +336,15 @@ copy_text() {
 kill_owner() {
     kill "$OWNER_PID"
     wait_exit "$OWNER_PID"
+}
+
+# The areas of the pure red marks in picture $1, one a line, top to bottom: the delete cells'
+# red X, each a mark of its own.
+red_marks() {
+    convert "$1" -fill black +opaque '#ff0000' -fill white -opaque '#ff0000' \
+        -define connected-components:verbose=true -connected-components 8 null: 2>/dev/null |
+        awk '$NF ~ /^(srgba?\(255,255,255|gray\(255)/ {
+            split($2, box, "+"); print box[3], $4 }' | sort -n | cut -d' ' -f2
 }
 
 window_pixels() { import -window "$1" rgb:- 2>/dev/null | md5sum; }

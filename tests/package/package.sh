@@ -55,12 +55,35 @@ unpacked() {
 }
 check "the package unpacks into a clean root with the program and its .desktop file" unpacked
 
+# Debian's machine-readable format: its header, one Files paragraph, and the licence text
+# (indented, blank lines as " .") that LICENSE holds.
+copyright_file() {
+    local f="$WORK/root/usr/share/doc/tessel/copyright" text
+    [ -f "$f" ] || return 1
+    head -n1 "$f" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' &&
+        grep -qx 'Files: \*' "$f" && grep -qx 'Copyright: 2026 Tessel developers' "$f" &&
+        grep -qx 'License: Expat' "$f" || return 1
+    text=$(sed -n '/^License: Expat$/,$p' "$f" | tail -n +2 | sed -e 's/^ \.$//' -e 's/^ //')
+    diff <(echo "$text") <(sed -n '/^Permission is hereby/,$p' "$(dirname "$0")/../../LICENSE")
+}
+check "the package holds /usr/share/doc/tessel/copyright: the MIT (Expat) licence, as DEP-5 lays it out" \
+    copyright_file
+
 start_x
+# The single instance's files for this display, in the temp folder; none left by an older run.
+instance_files() {
+    find "${TMPDIR:-/tmp}" -maxdepth 1 \( -name "tessel-*_${DISPLAY#:}.lock" -o \
+        -name "tessel-*_${DISPLAY#:}.wake" \) "$@"
+}
+instance_files -delete
 TESSEL="$WORK/root/usr/bin/tessel"
 check "the installed program starts and shows its window" start_tessel
 installed_exits() {
     wm_close "$TESSEL_WIN" && wait_exit "$TESSEL_PID" && [ "$EXIT_STATUS" -eq 0 ]
 }
 check "the installed program ends with status 0 when its window is closed" installed_exits
+
+no_leftovers() { [ -z "$(instance_files | tee -a "$WORK/left.log")" ]; }
+check "the program leaves no lock or wake file behind when it ends" no_leftovers
 
 finish

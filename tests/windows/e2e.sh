@@ -93,22 +93,32 @@ modifiers_ignored() {
 }
 check "Ctrl+F1 and Shift+F1 paste nothing" modifiers_ignored
 
-# A Windows program's copy in five formats, three of which Qt reads under wrapped names of
-# its own (application/x-qt-windows-mime;value="PNG"): its slot's F-key puts each back under
-# its own name with its bytes, in the copy's order, and no wrapped name besides.
-copied_formats() { sed -n 's/^format //p' "$WORK/formats.log"; }
-formats_come_back() {
-    wait_window_still "$TESSEL_WIN" && "$WINE" "$TARGET" copy &&
-        wait_until window_changed "$TESSEL_WIN" && pastes F4 "two;one;two;formats;" || return 1
+# What the system puts on any clipboard besides what a program sets: Windows' other forms of
+# a text and of a bitmap, and OLE's own records of a copy made through it (as Qt's is).
+SYSTEM_FORMATS=(CF_TEXT CF_OEMTEXT CF_LOCALE CF_BITMAP CF_DIBV5 'Ole Private Data'
+    'Wine Marshalled DataObject' DataObject)
+list_clipboard() {
     : >"$WORK/formats.log"
     "$WINE" "$TARGET" formats "$(winpath "$WORK/formats.log")" || return 1
-    log "  the clipboard holds: $(copied_formats | paste -sd '|')"
+    log "  the clipboard holds: $(sed -n 's/^format //p' "$WORK/formats.log" | paste -sd '|')"
     log "  $(grep -v '^format ' "$WORK/formats.log" | paste -sd '|')"
+}
+# The clipboard's formats, in order, but the system's.
+own_formats() {
+    sed -n 's/^format //p' "$WORK/formats.log" | grep -vxF "${SYSTEM_FORMATS[@]/#/-e}" |
+        paste -sd '|'
+}
+
+# A Windows program's copy in five formats, three of which Qt reads under wrapped names of
+# its own (application/x-qt-windows-mime;value="PNG") and one, PNG, also as an image: its
+# slot's F-key puts each back under its own name with its bytes, in the copy's order, and
+# no other.
+formats_come_back() {
+    wait_window_still "$TESSEL_WIN" && "$WINE" "$TARGET" copy &&
+        wait_until window_changed "$TESSEL_WIN" && pastes F4 "two;one;two;formats;" &&
+        list_clipboard || return 1
     [ "$(grep -c '^same ' "$WORK/formats.log")" -eq 5 ] &&
-        ! copied_formats | grep -q '^application/x-qt-windows-mime' &&
-        [ "$(copied_formats | grep -xF -e CF_UNICODETEXT -e 'Rich Text Format' -e 'HTML Format' \
-            -e PNG -e 'Tessel Test Private' | paste -sd '|')" = \
-            "CF_UNICODETEXT|Rich Text Format|HTML Format|PNG|Tessel Test Private" ]
+        [ "$(own_formats)" = "CF_UNICODETEXT|Rich Text Format|HTML Format|PNG|Tessel Test Private" ]
 }
 check "F4 offers a Windows program's formats back under their own names, with their bytes" \
     formats_come_back

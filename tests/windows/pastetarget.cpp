@@ -17,6 +17,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -184,8 +185,16 @@ int copyFormats()
 
 std::wstring formatName(UINT format)
 {
-    if (format == CF_UNICODETEXT)
-        return L"CF_UNICODETEXT";
+    // The predefined formats have no name of their own.
+    static const std::vector<std::pair<UINT, const wchar_t *>> predefined = {
+        {CF_TEXT, L"CF_TEXT"},   {CF_BITMAP, L"CF_BITMAP"},           {CF_OEMTEXT, L"CF_OEMTEXT"},
+        {CF_DIB, L"CF_DIB"},     {CF_UNICODETEXT, L"CF_UNICODETEXT"}, {CF_LOCALE, L"CF_LOCALE"},
+        {CF_DIBV5, L"CF_DIBV5"},
+    };
+    for (const auto &[id, name] : predefined) {
+        if (id == format)
+            return name;
+    }
     wchar_t name[256];
     const int length = GetClipboardFormatNameW(format, name, 256);
     return length > 0 ? std::wstring(name, size_t(length)) : L"#" + std::to_wstring(format);
