@@ -103,8 +103,7 @@ void CaptureWorker::readChange(const captureprotocol::Header &request)
         // emptied clipboard answers nobody: what the owner still sends is its own.
         return platform::ownerChangeSince(stamp) != OwnerChange::ToOther;
     };
-    const std::unique_ptr<Clip> clip =
-        readClip(platform::clipboardContent(), read);
+    const std::unique_ptr<Clip> clip = readClip(platform::clipboardContent(), read);
     if (clip) {
         sent = stamp;
         captureprotocol::send(channel, {Message::Clip, request.change, nothing.stamp},

@@ -109,8 +109,8 @@ void refuseClipboardRequestsFrom(quint64 client)
 
 bool readerAddsImageValue(const QStringList &formats)
 {
-    // The worker's Wayland reader lists the source's types alone.
-    return !onWayland() && x11::readerAddsImageValue(formats);
+    // The Wayland reader names the image value as Qt's X11 reader does.
+    return x11::readerAddsImageValue(formats);
 }
 
 bool registerHotKey(WId window, int keyCode)

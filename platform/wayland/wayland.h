@@ -46,7 +46,7 @@ wl_seat *seat();
 zwlr_data_control_manager_v1 *dataControl();
 zwlr_data_control_device_v1 *device();
 zwp_virtual_keyboard_manager_v1 *virtualKeyboards(); // null where not offered
-org_kde_kwin_fake_input *fakeInput();                 // null where not offered
+org_kde_kwin_fake_input *fakeInput();                // null where not offered
 
 // Takes in whatever the compositor has sent, without waiting. False once the connection
 // is gone.

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QImage>
+#include <QImageReader>
 #include <QMimeData>
 
 #include <memory>
@@ -25,6 +27,8 @@ const int ReadTimeoutMs = 5000;
 // time limit, as one that writes forever would be, and the format is left out.
 const qint64 MaxFormatBytes = qint64(512) << 20;
 const int ReadChunkBytes = 64 * 1024;
+// The name Qt's clipboard gives an image value.
+const QString ImageValue = QStringLiteral("application/x-qt-image");
 
 bool watching = false;
 // The selection whose content the worker was last handed, by its number.
@@ -34,14 +38,28 @@ quint32 handedOutNumber = 0;
 // time limit.
 class OfferData final : public QMimeData {
 public:
-    explicit OfferData(std::shared_ptr<const wayland::Offer> offer) : offer(std::move(offer)) {}
+    explicit OfferData(std::shared_ptr<const wayland::Offer> offer) : offer(std::move(offer))
+    {
+        // As Qt's clipboard reader does, an image type brings the image value after the
+        // source's types: a clip then knows it holds an image to preview.
+        listed = this->offer->types;
+        for (const QString &type : listed) {
+            if (type.startsWith(QLatin1String("image/")) &&
+                QImageReader::supportedMimeTypes().contains(type.toLatin1())) {
+                listed << ImageValue;
+                break;
+            }
+        }
+    }
 
-    QStringList formats() const override { return offer->types; }
-    bool hasFormat(const QString &format) const override { return offer->types.contains(format); }
+    QStringList formats() const override { return listed; }
+    bool hasFormat(const QString &format) const override { return listed.contains(format); }
 
 protected:
     QVariant retrieveData(const QString &format, QVariant::Type) const override
     {
+        if (format == ImageValue)
+            return imageValue();
         if (!offer->types.contains(format) || !wayland::isActive())
             return QVariant();
         int ends[2];
@@ -58,6 +76,19 @@ protected:
     }
 
 private:
+    // The image decoded from the first type Qt reads, as Qt's reader makes it.
+    QVariant imageValue() const
+    {
+        for (const QString &type : offer->types) {
+            if (!listed.contains(ImageValue) || !type.startsWith(QLatin1String("image/")))
+                continue;
+            const QImage image =
+                QImage::fromData(retrieveData(type, QVariant::ByteArray).toByteArray());
+            return image.isNull() ? QVariant() : QVariant(image);
+        }
+        return QVariant();
+    }
+
     // What the source wrote up to its closing its end; null when it did not close it in
     // time or wrote too much.
     static QByteArray readAll(int fd)
@@ -89,6 +120,7 @@ private:
     }
 
     const std::shared_ptr<const wayland::Offer> offer;
+    QStringList listed;
 };
 
 std::unique_ptr<OfferData> handedOut;

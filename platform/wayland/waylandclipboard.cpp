@@ -44,7 +44,8 @@ private:
     void writeSome()
     {
         while (written < bytes.size()) {
-            const ssize_t put = write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+            const ssize_t put =
+                write(fd, bytes.constData() + written, size_t(bytes.size() - written));
             if (put > 0) {
                 written += put;
                 giveUp.start(WriteGiveUpMs);

@@ -175,7 +175,8 @@ bool connect()
     if (globals.fakeInput && !globals.keyboards)
         org_kde_kwin_fake_input_authenticate(globals.fakeInput, "Tessel",
                                              "Pastes a clipboard slot with Ctrl+V");
-    globals.device = zwlr_data_control_manager_v1_get_data_device(globals.dataControl, globals.seat);
+    globals.device =
+        zwlr_data_control_manager_v1_get_data_device(globals.dataControl, globals.seat);
     zwlr_data_control_device_v1_add_listener(globals.device, &deviceListener, nullptr);
     // The device's first events tell what the selection holds already.
     if (!catchUp())

@@ -62,7 +62,7 @@ void makeKeyboard()
         return;
     }
     keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(wayland::virtualKeyboards(),
-                                                                        wayland::seat());
+                                                                       wayland::seat());
     zwp_virtual_keyboard_v1_keymap(keyboard, KeymapFormatXkb, fd, uint32_t(size));
     close(fd);
     wl_display_flush(wayland::display());
