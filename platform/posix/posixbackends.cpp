@@ -48,8 +48,16 @@ void setupApplication(QApplication &app)
     const QByteArray notes = wayland::notes();
     if (!notes.isEmpty())
         std::fputs(notes.constData(), stderr);
-    if (onWayland())
-        wayland::startWindow();
+    if (!onWayland())
+        return;
+    wayland::startWindow();
+    std::fputs(x11::isX11()
+                   ? "tessel: on Wayland the F-keys reach Tessel only while an X11 program has the "
+                     "focus; elsewhere a key binding of the desktop runs tessel --paste N: see "
+                     "\"Wayland\" in Tessel's README.\n"
+                   : "tessel: on Wayland the F-keys reach Tessel through key bindings of the "
+                     "desktop that run tessel --paste N: see \"Wayland\" in Tessel's README.\n",
+               stderr);
 }
 
 QString sessionKey()

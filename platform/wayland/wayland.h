@@ -38,7 +38,8 @@ namespace wayland {
 bool connect();
 // Whether connect succeeded and the compositor is still there.
 bool isActive();
-// What the window says once on stderr at start about Wayland, empty where nothing.
+// Why connect failed, for the window to say once on stderr at start; empty where nothing
+// needs saying.
 QByteArray notes();
 
 wl_display *display();

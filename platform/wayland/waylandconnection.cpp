@@ -181,9 +181,6 @@ bool connect()
     // The device's first events tell what the selection holds already.
     if (!catchUp())
         return false;
-    globals.notes = "tessel: on Wayland the F-keys reach Tessel only while an X11 program has "
-                    "the focus, or through a key binding of the desktop: see \"Wayland\" in "
-                    "Tessel's README.\n";
     return true;
 }
 

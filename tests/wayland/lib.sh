@@ -125,3 +125,58 @@ types_are() { [ "$(clipboard_types)" = "$(cat "$1")" ]; }
 
 # The clipboard holds exactly the bytes of file $2 as type $1.
 bytes_are() { cmp -s <(clipboard_bytes "$1") "$2"; }
+
+received() { [ "$(sed -n 's/^text //p' "$FOCUS_LOG" | tail -n1)" = "$1" ]; }
+
+# What every compositor must do: a text, an HTML text and a PNG copied with wl-copy fill
+# slots 1 to 3; each comes back byte for byte, pasted into the receiver and on the
+# clipboard with the source's types; the pastes take no slot, so the next copy is slot 4.
+# The script defines copy_and_wait: runs "$@" (a copy) and waits until Tessel has it.
+check_copies_and_pastes() {
+    printf 'first text' >"$WORK/text"
+    printf '<b>bold</b> &amp; <i>rich</i>' >"$WORK/html"
+    convert -size 32x16 xc:'#ff00ff' "$WORK/magenta.png"
+    check "a text copied with wl-copy fills slot 1" copy_and_wait wl_copy text/plain <"$WORK/text"
+    check "an HTML text copied with wl-copy fills slot 2" \
+        copy_and_wait wl_copy text/html <"$WORK/html"
+    check "a PNG copied with wl-copy fills slot 3" \
+        copy_and_wait wl_copy image/png <"$WORK/magenta.png"
+    screenshot three-slots
+
+    pastes_text() {
+        paste_slot 1 && wait_until received "first text" && bytes_are text/plain "$WORK/text"
+    }
+    check "slot 1 pastes the text into the Qt application, byte for byte" pastes_text
+
+    printf 'text/html\ntext/plain\ntext/plain;charset=utf-8\nTEXT\nSTRING\nUTF8_STRING\n' \
+        >"$WORK/html-types"
+    pastes_html() {
+        paste_slot 2 && wait_until received "first text$(cat "$WORK/html")" &&
+            types_are "$WORK/html-types" && bytes_are text/html "$WORK/html"
+    }
+    check "slot 2 pastes the HTML text, offering wl-copy's types in its order, byte for byte" \
+        pastes_html
+
+    printf 'image/png\n' >"$WORK/png-types"
+    pastes_png() {
+        paste_slot 3 && wait_until types_are "$WORK/png-types" &&
+            bytes_are image/png "$WORK/magenta.png"
+    }
+    check "slot 3 puts the PNG back on the clipboard byte for byte, as image/png alone" pastes_png
+
+    printf 'fourth' >"$WORK/fourth"
+    own_not_captured() {
+        copy_and_wait wl_copy text/plain <"$WORK/fourth" && paste_slot 4 &&
+            wait_until received "first text$(cat "$WORK/html")fourth"
+    }
+    check "the program's own pastes took no slot: the next copy is slot 4" own_not_captured
+}
+
+# Ends the compositor (process $1): Tessel, started through runuser as $TESSEL_WRAPPER, must
+# end within the time limit, with a status of its own rather than killed by a signal.
+compositor_gone() {
+    kill "$1"
+    wait_exit "$TESSEL_WRAPPER" || return 1
+    log "  Tessel's exit status: $EXIT_STATUS"
+    [ "$EXIT_STATUS" -lt 128 ]
+}
