@@ -6,7 +6,7 @@
 # helpers are copied where that user can run them. Exits 77 (skipped) with one line when
 # what the test needs cannot be had.
 #
-# Inputs (set by ctest): TESSEL, FOCUSAPP, TESTSOURCE (binaries), E2E_ARTIFACTS (folder).
+# Inputs (set by ctest): TESSEL, FOCUSAPP, TESTSOURCE, COPYAPP (binaries), E2E_ARTIFACTS (folder).
 
 wayland_skip() {
     echo "SKIP: $*"
@@ -30,7 +30,7 @@ BIN="$WORK/bin"
 mkdir -p "$RUNTIME" "$BIN"
 chown "$WAYLAND_USER" "$RUNTIME"
 chmod 700 "$RUNTIME"
-cp "$TESSEL" "$FOCUSAPP" "$TESTSOURCE" "$BIN/"
+cp "$TESSEL" "$FOCUSAPP" "$TESTSOURCE" "$COPYAPP" "$BIN/"
 chmod 755 "$BIN" "$BIN"/*
 TESSEL_BIN="$BIN/$(basename "$TESSEL")"
 WAYLAND_DISPLAY_NAME=""
