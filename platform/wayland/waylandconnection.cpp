@@ -128,6 +128,13 @@ void globalRemove(void *, wl_registry *, uint32_t) {}
 
 const wl_registry_listener registryListener = {global, globalRemove};
 
+template <typename Proxy> void destroy(Proxy *&proxy)
+{
+    if (proxy)
+        wl_proxy_destroy(reinterpret_cast<wl_proxy *>(proxy));
+    proxy = nullptr;
+}
+
 } // namespace
 
 namespace wayland {
@@ -161,15 +168,22 @@ bool connect()
     const bool canType = globals.keyboards || globals.fakeInput;
     if (!globals.seat || !globals.dataControl || !canType) {
         // GNOME offers neither: its clipboard and keys are reached through XWayland alone.
-        globals.notes = !globals.seat || !globals.dataControl
-                            ? "tessel: the Wayland compositor lets no program follow the "
-                              "clipboard (no data-control protocol); running through XWayland "
-                              "as an X11 program.\n"
-                            : "tessel: the Wayland compositor lets no program type (no virtual "
-                              "keyboard or fake input); running through XWayland as an X11 "
-                              "program.\n";
+        QByteArray notes = !globals.seat || !globals.dataControl
+                               ? "tessel: the Wayland compositor lets no program follow the "
+                                 "clipboard (no data-control protocol); running through XWayland "
+                                 "as an X11 program.\n"
+                               : "tessel: the Wayland compositor lets no program type (no virtual "
+                                 "keyboard or fake input); running through XWayland as an X11 "
+                                 "program.\n";
+        destroy(globals.seat);
+        destroy(globals.dataControl);
+        destroy(globals.keyboards);
+        destroy(globals.fakeInput);
+        destroy(globals.registry);
         wl_display_disconnect(globals.display);
-        globals.display = nullptr;
+        globals = Globals{};
+        globals.tried = true;
+        globals.notes = std::move(notes);
         return false;
     }
     if (globals.fakeInput && !globals.keyboards)
