@@ -31,8 +31,12 @@ namespace platform {
 
 bool prepareStart()
 {
-    if (!wayland::connect())
-        return x11::prepareStart();
+    if (!wayland::connect()) {
+        if (x11::prepareStart())
+            return true; // the window says why not Wayland once it is up
+        std::fputs(wayland::notes().constData(), stderr);
+        return false;
+    }
     // The window stays on XWayland where there is one: keeping it above others needs X11,
     // and its F-keys then still work while X11 programs have the focus.
     if (!qEnvironmentVariableIsEmpty("DISPLAY") && x11::prepareStart())

@@ -39,6 +39,19 @@ copy_and_wait() {
 }
 check_copies_and_pastes
 
+# A program KWin's .desktop files do not name may not type: it falls back to X11, and says
+# why before it says that there is no X display either.
+falls_back() {
+    mkdir -p "$BIN/elsewhere"
+    cp "$TESSEL_BIN" "$BIN/elsewhere/"
+    as_user "$BIN/elsewhere/$(basename "$TESSEL_BIN")" >"$WORK/elsewhere.log" 2>&1
+    local status=$?
+    log "  $(tr '\n' ' ' <"$WORK/elsewhere.log")"
+    [ "$status" -eq 1 ] && grep -q 'lets no program type' "$WORK/elsewhere.log" &&
+        grep -q 'no X display' "$WORK/elsewhere.log"
+}
+check "a copy that KWin does not let type falls back to X11 and says why" falls_back
+
 check "when the compositor goes away Tessel ends, not by a signal" compositor_gone "$KWIN_PID"
 
 finish
