@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QMimeData>
 
+#include <cerrno>
 #include <memory>
 
 #include <fcntl.h>
