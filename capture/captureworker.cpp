@@ -5,7 +5,6 @@
 #include "clips/clipreader.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QDataStream>
 #include <QThread>
 
@@ -58,8 +57,7 @@ void readFrames(int input, CaptureWorker *worker)
 CaptureWorker::CaptureWorker(int output)
 {
     channel.open(output, QIODevice::WriteOnly | QIODevice::Unbuffered);
-    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this,
-            &CaptureWorker::clipboardChanged);
+    platform::onClipboardChange([this] { clipboardChanged(); });
     send({Message::Ready, 0, platform::clientId()});
 }
 
@@ -105,8 +103,7 @@ void CaptureWorker::readChange(const captureprotocol::Header &request)
         // emptied clipboard answers nobody: what the owner still sends is its own.
         return platform::ownerChangeSince(stamp) != OwnerChange::ToOther;
     };
-    const std::unique_ptr<Clip> clip =
-        readClip(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard), read);
+    const std::unique_ptr<Clip> clip = readClip(platform::clipboardContent(), read);
     if (clip) {
         sent = stamp;
         captureprotocol::send(channel, {Message::Clip, request.change, nothing.stamp},

@@ -1,8 +1,9 @@
 #pragma once
 
-// The only way the rest of Tessel reaches the operating system. Exactly one backend
-// (platform/win or platform/x11) is linked into the program; tests link a fake instead.
-// The API speaks the program's intent; each backend maps it to its own system's calls.
+// The only way the rest of Tessel reaches the operating system. Windows links its backend
+// (platform/win); Linux links X11's and Wayland's (platform/x11, platform/wayland) and
+// prepareStart picks one, which then serves every call; tests link a fake instead. The API
+// speaks the program's intent; each backend maps it to its own system's calls.
 
 #include <QtGlobal>
 #include <qwindowdefs.h>
@@ -76,6 +77,12 @@ void watchClipboardOwner(quint64 window);
 ClipboardStamp clipboardStamp();
 // Whether the clipboard changed hands since stamp was taken.
 OwnerChange ownerChangeSince(const ClipboardStamp &stamp);
+// In a capture worker, once the application object exists: calls changed from the event
+// loop whenever the clipboard changes hands.
+void onClipboardChange(std::function<void()> changed);
+// In a capture worker: what the clipboard holds, each format read from its owner when asked
+// for; null when it holds nothing. The backend's, valid until the next call.
+const QMimeData *clipboardContent();
 
 // The window's side: requests from this client (the capture worker) for what the window
 // holds on the clipboard are refused. What the worker reads then comes from other owners

@@ -69,6 +69,16 @@ OwnerChange ownerChangeSince(const ClipboardStamp &)
     return OwnerChange::None;
 }
 
+void onClipboardChange(std::function<void()> changed)
+{
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, changed);
+}
+
+const QMimeData *clipboardContent()
+{
+    return QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+}
+
 void refuseClipboardRequestsFrom(quint64) {}
 
 bool readingHoldsClipboard()

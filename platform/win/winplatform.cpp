@@ -91,6 +91,16 @@ OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
                : OwnerChange::ToOther;
 }
 
+void onClipboardChange(std::function<void()> changed)
+{
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, changed);
+}
+
+const QMimeData *clipboardContent()
+{
+    return QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+}
+
 void refuseClipboardRequestsFrom(quint64)
 {
     // A paste ends the worker's read before it sets the clipboard (readingHoldsClipboard).

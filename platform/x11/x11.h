@@ -2,6 +2,8 @@
 
 // What the X11 backend's sources share. The window's requests go over Qt's own connection.
 
+#include "platform/platform.h"
+
 #include <QX11Info>
 
 #include <cstdint>
@@ -50,5 +52,23 @@ bool answerClipboardEvent(const xcb_generic_event_t *event);
 // Puts the text of what the last paste put on the clipboard on the primary selection too,
 // for the terminals that paste from there. False when the clipboard holds no such text.
 bool putTextOnSelection();
+
+// The platform functions as this backend has them, where a Linux program chooses between
+// X11 and Wayland at start (platform.h tells what each does).
+bool prepareStart();
+void setupApplication(QApplication &app);
+QString sessionKey();
+quint64 clientId();
+void watchClipboardOwner(quint64 window);
+platform::ClipboardStamp clipboardStamp();
+platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp);
+void onClipboardChange(std::function<void()> changed);
+const QMimeData *clipboardContent();
+void refuseClipboardRequestsFrom(quint64 client);
+bool readerAddsImageValue(const QStringList &formats);
+bool registerHotKey(WId window, int keyCode);
+void putOnClipboard(QMimeData *data);
+void paste();
+bool clipboardIsOurs();
 
 } // namespace x11

@@ -207,10 +207,6 @@ bool putTextOnSelection()
     return true;
 }
 
-} // namespace x11
-
-namespace platform {
-
 quint64 clientId()
 {
     return x11::isX11() ? xcb_get_setup(QX11Info::connection())->resource_id_base : 0;
@@ -240,19 +236,7 @@ void watchClipboardOwner(quint64 window)
     catchUp();
 }
 
-void separateFromEarlierWorkers(unsigned generation)
-{
-    // An owner answers a request by writing to the window that made it. The X server gives a
-    // new client the ids of one that has just gone, so a new worker's request window would
-    // have the ended worker's id, and Qt would take the late answer (a PNG, say) for the
-    // answer to its own request (the list of targets). Each worker's ids start further on.
-    if (!x11::isX11())
-        return;
-    for (unsigned skip = generation % DistinctWorkers; skip > 0; --skip)
-        xcb_generate_id(QX11Info::connection());
-}
-
-ClipboardStamp clipboardStamp()
+platform::ClipboardStamp clipboardStamp()
 {
     if (watch.connection) {
         catchUp();
@@ -263,32 +247,21 @@ ClipboardStamp clipboardStamp()
     return windowSeen;
 }
 
-OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
+platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp)
 {
     catchUp();
     if (watch.latest.sameCopyAs(stamp) || (!watch.latest.owner && !stamp.owner))
-        return OwnerChange::None;
+        return platform::OwnerChange::None;
     if (!watch.latest.owner)
-        return OwnerChange::Emptied;
+        return platform::OwnerChange::Emptied;
     if ((watch.latest.owner & ~xcb_get_setup(watch.connection)->resource_id_mask) == watch.window)
-        return OwnerChange::ToWindow;
-    return OwnerChange::ToOther;
+        return platform::OwnerChange::ToWindow;
+    return platform::OwnerChange::ToOther;
 }
 
 void refuseClipboardRequestsFrom(quint64 client)
 {
     refusedClient = client;
-}
-
-QString pasteFormatName(const QString &format)
-{
-    // Qt names an X11 target as it is.
-    return format;
-}
-
-bool readingHoldsClipboard()
-{
-    return false;
 }
 
 bool readerAddsImageValue(const QStringList &formats)
@@ -314,6 +287,43 @@ void putOnClipboard(QMimeData *data)
     offered = data;
     // Qt took the clipboard at its connection's latest time.
     offeredSince = x11::isX11() ? xcb_timestamp_t(QX11Info::appTime()) : XCB_CURRENT_TIME;
+}
+
+void onClipboardChange(std::function<void()> changed)
+{
+    QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, changed);
+}
+
+const QMimeData *clipboardContent()
+{
+    return QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+}
+
+} // namespace x11
+
+namespace platform {
+
+void separateFromEarlierWorkers(unsigned generation)
+{
+    // An owner answers a request by writing to the window that made it. The X server gives a
+    // new client the ids of one that has just gone, so a new worker's request window would
+    // have the ended worker's id, and Qt would take the late answer (a PNG, say) for the
+    // answer to its own request (the list of targets). Each worker's ids start further on.
+    if (!x11::isX11())
+        return;
+    for (unsigned skip = generation % DistinctWorkers; skip > 0; --skip)
+        xcb_generate_id(QX11Info::connection());
+}
+
+QString pasteFormatName(const QString &format)
+{
+    // Qt names an X11 target as it is.
+    return format;
+}
+
+bool readingHoldsClipboard()
+{
+    return false;
 }
 
 } // namespace platform

@@ -152,7 +152,7 @@ bool isLate(xcb_timestamp_t pressTime)
 
 } // namespace
 
-namespace platform {
+namespace x11 {
 
 bool registerHotKey(WId, int keyCode)
 {
@@ -180,6 +180,10 @@ bool registerHotKey(WId, int keyCode)
     key.told = !taken;
     return taken;
 }
+
+} // namespace x11
+
+namespace platform {
 
 void unregisterHotKey(WId, int keyCode)
 {

@@ -125,7 +125,7 @@ QByteArray focusedClass(Display *display)
 
 } // namespace
 
-namespace platform {
+namespace x11 {
 
 void paste()
 {
@@ -163,4 +163,4 @@ void paste()
     XFlush(display);
 }
 
-} // namespace platform
+} // namespace x11

@@ -26,7 +26,7 @@ const char XcbPlatform[] = "xcb";
 
 } // namespace
 
-namespace platform {
+namespace x11 {
 
 bool prepareStart()
 {
@@ -83,6 +83,10 @@ QString sessionKey()
         .arg(getuid())
         .arg(QString::fromLocal8Bit(host), QString::fromLocal8Bit(number));
 }
+
+} // namespace x11
+
+namespace platform {
 
 void bringToFront(QWidget &window)
 {

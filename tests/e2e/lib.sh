@@ -10,6 +10,8 @@
 # first free one (useful on a machine where other X servers come and go).
 
 set -u -o pipefail
+# These tests are X11's: run from a Wayland desktop, Tessel would take that one instead.
+unset WAYLAND_DISPLAY
 
 : "${TESSEL:?path of the tessel binary}"
 # The window's title carries the version the build was made with.

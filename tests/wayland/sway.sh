@@ -1,0 +1,119 @@
+#!/bin/bash
+# Sway (wlroots), headless: capture through data-control and pastes through a virtual
+# keyboard. A text, an HTML text and a PNG copied by wl-copy fill slots 1 to 3 in order and
+# come back byte for byte, in a Qt application on Qt's Wayland platform and on the
+# clipboard; the program's own pastes take no slot; a source that stalls costs one timeout,
+# one that writes forever is bounded, one that closes early loses only that type, one with
+# hundreds of types is cut; when the compositor goes away the program ends cleanly.
+. "$(dirname "$0")/lib.sh"
+
+command -v sway >/dev/null || wayland_skip "sway is not installed (scripts/install-deps)"
+
+cat >"$WORK/sway.conf" <<'EOF'
+xwayland enable
+output HEADLESS-1 resolution 1280x800
+default_border none
+# The copying Qt application floats clear of Tessel's window, which stays on the left half.
+for_window [title="^copyapp$"] floating enable, resize set 200 100, move position 1000 650
+EOF
+chmod 644 "$WORK/sway.conf"
+start_user_bg sway env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+    sway --config "$WORK/sway.conf" || exit 1
+SWAY_PID=$BG_PID
+wait_wayland_socket || {
+    log "sway did not start"
+    exit 1
+}
+sway_ipc() { SWAYSOCK=$(find "$RUNTIME" -maxdepth 1 -name 'sway-ipc.*' -type s | head -n1); }
+wait_until sway_ipc || exit 1
+# Sway gives the programs it starts the display of its XWayland.
+as_user swaymsg exec 'echo "$DISPLAY" >"$XDG_RUNTIME_DIR/xdisplay"' >/dev/null
+wait_until test -s "$RUNTIME/xdisplay" || exit 1
+XWAYLAND_DISPLAY=$(cat "$RUNTIME/xdisplay")
+log "sway on $WAYLAND_DISPLAY_NAME, XWayland on $XWAYLAND_DISPLAY"
+
+start_wayland_tessel || exit 1
+TESSEL_WRAPPER=${E2E_PIDS[-2]}
+start_receiver || exit 1
+
+# The window is tiled on the left half: what it shows there changes when a slot fills.
+# Runs "$@" (a copy) and waits until the window shows a slot more.
+tessel_look() { as_user grim -g "0,0 640x800" - 2>/dev/null | md5sum; }
+look_changed() { [ "$(tessel_look)" != "$LOOK" ]; }
+copy_and_wait() {
+    LOOK=$(tessel_look)
+    "$@" || return 1
+    wait_until look_changed
+}
+
+check_copies_and_pastes
+screenshot after-pastes
+
+# The Qt application copies when it gets a key: slot 1's paste, which takes no slot itself.
+qt_copy() {
+    start_user_bg copyapp env QT_QPA_PLATFORM=wayland "$BIN/$(basename "$COPYAPP")" \
+        'plain words' '<p>rich <b>words</b></p>' || return 1
+    COPYAPP_PID=$BG_PID
+    wait_until grep -q '^active' "$WORK/copyapp.log" && copy_and_wait paste_slot 1 &&
+        grep -q '^copied' "$WORK/copyapp.log"
+}
+check "a text with its HTML copied by a focused Qt application fills slot 5" qt_copy
+pastes_qt_copy() {
+    paste_slot 5 && wait_until eval '[ "$(clipboard_bytes text/html)" = "<p>rich <b>words</b></p>" ]' &&
+        [ "$(clipboard_bytes text/plain)" = "plain words" ]
+}
+check "slot 5 puts the Qt application's HTML and text back byte for byte" pastes_qt_copy
+# Its clipboard goes with it: the emptied clipboard takes no slot, so the next copy is 6.
+kill "$COPYAPP_PID"
+
+# A source that never writes one type: that type costs one timeout, the types after it are
+# not asked for, and no later worker asks again.
+stall_costs_one_timeout() {
+    local log="$WORK/stall.log"
+    : >"$log"
+    chown "$WAYLAND_USER" "$log"
+    copy_and_wait start_user_bg stall "$BIN/testsource" "$log" 'text/plain=text:before the stall' \
+        text/x-stall=stall 'text/x-after=text:after' || return 1
+    # A new worker, had it read the copy again, would have asked within this time.
+    sleep 3
+    log "  requests: $(tr '\n' ' ' <"$log")"
+    [ "$(grep -c '^send text/x-stall$' "$log")" -eq 1 ] && ! grep -q 'x-after' "$log" &&
+        printf 'text/plain\n' >"$WORK/stall-types" && paste_slot 6 &&
+        wait_until types_are "$WORK/stall-types" &&
+        [ "$(clipboard_bytes text/plain)" = "before the stall" ]
+}
+check "a stalled source costs one timeout; slot 6 keeps what came before it" stall_costs_one_timeout
+
+many_types() {
+    local log="$WORK/many.log"
+    : >"$log"
+    chown "$WAYLAND_USER" "$log"
+    copy_and_wait start_user_bg many "$BIN/testsource" "$log" text/x-early=close \
+        'text/plain=text:many' many:300 || return 1
+    paste_slot 7 && wait_until eval '[ "$(clipboard_types | head -n1)" = text/plain ]' || return 1
+    local count
+    count=$(clipboard_types | wc -l)
+    log "  types offered back: $count"
+    # 256 types are kept; the one closed early is left out.
+    [ "$count" -eq 255 ] && [ "$(clipboard_bytes text/x-many-254)" = text/x-many-254 ] &&
+        [ "$(clipboard_bytes text/plain)" = many ]
+}
+check "a source that closes one type early and offers 300 types fills slot 7 without it, cut to 256" \
+    many_types
+
+writes_forever() {
+    local log="$WORK/forever.log"
+    : >"$log"
+    chown "$WAYLAND_USER" "$log"
+    copy_and_wait start_user_bg forever "$BIN/testsource" "$log" 'text/plain=text:endless' \
+        text/x-forever=forever || return 1
+    printf 'text/plain\n' >"$WORK/forever-types"
+    paste_slot 8 && wait_until types_are "$WORK/forever-types" &&
+        [ "$(clipboard_bytes text/plain)" = endless ]
+}
+check "a source that writes forever is cut at the time limit; slot 8 keeps its text" writes_forever
+screenshot bad-sources
+
+check "when the compositor goes away Tessel ends, not by a signal" compositor_gone "$SWAY_PID"
+
+finish
