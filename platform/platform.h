@@ -13,6 +13,7 @@
 
 class QApplication;
 class QByteArray;
+class QIcon;
 class QMimeData;
 class QPixmap;
 class QString;
@@ -126,7 +127,7 @@ void onEndRequest(std::function<void()> endRequested);
 bool openResources();
 
 // The red X shown in the delete cells; null when the resources could not be opened.
-QPixmap deleteIcon();
+QIcon deleteIcon();
 
 // Takes the function key with virtual-key code keyCode (F1 = 112 to F10 = 121) for the
 // window, system-wide, without modifiers. False when it cannot be had (another program

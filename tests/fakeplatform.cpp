@@ -2,6 +2,7 @@
 
 #include "clips/clip.h"
 
+#include <QIcon>
 #include <QByteArray>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -100,13 +101,13 @@ bool openResources()
     return !state().noResources;
 }
 
-QPixmap deleteIcon()
+QIcon deleteIcon()
 {
     if (state().noResources)
-        return QPixmap();
+        return QIcon();
     QPixmap icon(32, 32);
     icon.fill(Qt::red);
-    return icon;
+    return QIcon(icon);
 }
 
 bool registerHotKey(WId, int keyCode)

@@ -5,7 +5,38 @@
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QIconEngine>
+#include <QPainter>
 #include <QTableWidget>
+
+namespace {
+// The delete icon is this big on the screen, also where its picture has more pixels.
+const int DeleteIconSize = 32;
+
+// Sizes an icon in the window's own pixels. Qt 5 takes a picture's pixels for its size on
+// the screen, so the 64-pixel picture made for a screen at 200% would be drawn twice as big.
+class LogicalSizeIconEngine final : public QIconEngine {
+public:
+    LogicalSizeIconEngine(const QIcon &icon, int side) : icon(icon), side(side) {}
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
+    {
+        return size.boundedTo(QSize(side, side));
+    }
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        icon.paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return icon.pixmap(size, mode, state);
+    }
+    QIconEngine *clone() const override { return new LogicalSizeIconEngine(icon, side); }
+
+private:
+    QIcon icon;
+    int side;
+};
+} // namespace
 
 void TesselGui::clipboardDataChanged()
 {
@@ -57,6 +88,10 @@ void TesselGui::showSlot(int slot)
     content->setData(Qt::ToolTipRole, text);
     table->setItem(slot, ContentColumn, content);
     table->setItem(slot, ShortcutColumn, new QTableWidgetItem(QStringLiteral("F%1").arg(slot + 1)));
-    table->setItem(slot, DeleteColumn,
-                   new QTableWidgetItem(QIcon(platform::deleteIcon()), QString()));
+    const QIcon picture = platform::deleteIcon();
+    table->setItem(
+        slot, DeleteColumn,
+        new QTableWidgetItem(
+            picture.isNull() ? QIcon() : QIcon(new LogicalSizeIconEngine(picture, DeleteIconSize)),
+            QString()));
 }

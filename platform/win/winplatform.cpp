@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <QIcon>
 #include <QByteArray>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -141,11 +142,12 @@ bool openResources()
     return module != nullptr;
 }
 
-QPixmap deleteIcon()
+QIcon deleteIcon()
 {
     // A shared icon from the module's resources: never destroyed.
     const HICON icon = module ? LoadIconW(module, MAKEINTRESOURCEW(DeleteIconResource)) : nullptr;
-    return icon ? qt_pixmapFromWinHICON(icon) : QPixmap();
+    // Windows loads it at the screen's icon size: 64 pixels at 200%.
+    return icon ? QIcon(qt_pixmapFromWinHICON(icon)) : QIcon();
 }
 
 bool registerHotKey(WId window, int keyCode)

@@ -115,9 +115,10 @@ bool openResources()
     return true;
 }
 
-QPixmap deleteIcon()
+QIcon deleteIcon()
 {
-    return QPixmap(QString::fromLatin1(DeleteIconPath));
+    // The file holds a 64-pixel picture for screens at 200% besides the 32-pixel one.
+    return QIcon(QString::fromLatin1(DeleteIconPath));
 }
 
 } // namespace platform

@@ -57,5 +57,15 @@ wait_window_still "$TESSEL_WIN"
 window_shot preview
 check "its preview is 128 pixels high at the window's scale, and as fine as the screen" \
     preview_sharp
+# With the table's icons made room for the preview, the delete icon of the preview's row is
+# drawn at 32 pixels of the window's scale: its 64-pixel picture, not the 32-pixel one doubled.
+ICON64_RED=$(red_marks "$(dirname "$0")/../../resources/delete-hidpi.ico[1]" | head -n1)
+icon_sharp() {
+    local mark
+    mark=$(red_marks "$WORK/window.png" | head -n1)
+    log "  the first row's red mark: $mark (the 64-pixel picture: $ICON64_RED)"
+    [ "$mark" = "$ICON64_RED" ]
+}
+check "then the delete icon beside it is drawn from its 64-pixel picture" icon_sharp
 
 finish
