@@ -74,6 +74,25 @@ wait_wayland_socket() {
     WAYLAND_DISPLAY_NAME=$(basename "$socket")
 }
 
+# Starts headless sway as the test user with configuration file $1 (which enables XWayland)
+# and waits for its sockets and XWayland: SWAY_PID, SWAYSOCK and XWAYLAND_DISPLAY are set.
+start_sway() {
+    chmod 644 "$1"
+    start_user_bg sway env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        sway --config "$1" || return 1
+    SWAY_PID=$BG_PID
+    wait_wayland_socket || {
+        log "sway did not start"
+        return 1
+    }
+    sway_ipc() { SWAYSOCK=$(find "$RUNTIME" -maxdepth 1 -name 'sway-ipc.*' -type s | head -n1); }
+    wait_until sway_ipc || return 1
+    # Sway gives the programs it starts the display of its XWayland.
+    as_user swaymsg exec 'echo "$DISPLAY" >"$XDG_RUNTIME_DIR/xdisplay"' >/dev/null
+    wait_until test -s "$RUNTIME/xdisplay" || return 1
+    XWAYLAND_DISPLAY=$(cat "$RUNTIME/xdisplay")
+}
+
 screenshot() {
     SHOTS=$((SHOTS + 1))
     local file

@@ -16,20 +16,7 @@ default_border none
 # The copying Qt application floats clear of Tessel's window, which stays on the left half.
 for_window [title="^copyapp$"] floating enable, resize set 200 100, move position 1000 650
 EOF
-chmod 644 "$WORK/sway.conf"
-start_user_bg sway env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    sway --config "$WORK/sway.conf" || exit 1
-SWAY_PID=$BG_PID
-wait_wayland_socket || {
-    log "sway did not start"
-    exit 1
-}
-sway_ipc() { SWAYSOCK=$(find "$RUNTIME" -maxdepth 1 -name 'sway-ipc.*' -type s | head -n1); }
-wait_until sway_ipc || exit 1
-# Sway gives the programs it starts the display of its XWayland.
-as_user swaymsg exec 'echo "$DISPLAY" >"$XDG_RUNTIME_DIR/xdisplay"' >/dev/null
-wait_until test -s "$RUNTIME/xdisplay" || exit 1
-XWAYLAND_DISPLAY=$(cat "$RUNTIME/xdisplay")
+start_sway "$WORK/sway.conf" || exit 1
 log "sway on $WAYLAND_DISPLAY_NAME, XWayland on $XWAYLAND_DISPLAY"
 
 start_wayland_tessel || exit 1

@@ -3,6 +3,7 @@
 // offers the types given on its command line in their order, logs each request it gets
 // ("send TYPE") to LOG, and answers each as its type's behaviour says:
 //   TYPE=text:BYTES  writes BYTES and closes
+//   TYPE=file:PATH   writes the bytes of the file PATH (read at the start) and closes
 //   TYPE=stall       never writes and never closes
 //   TYPE=forever     writes for as long as the reader reads
 //   TYPE=close       closes at once, writing nothing
@@ -15,6 +16,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -54,6 +57,8 @@ void send(void *, zwlr_data_control_source_v1 *, const char *type, int32_t fd)
         close(fd);
     } else {
         const std::string bytes = what.rfind("text:", 0) == 0 ? what.substr(5) : type;
+        // The reader's pipe may come non-blocking: a file larger than the pipe is written whole.
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         [[maybe_unused]] const ssize_t written = write(fd, bytes.data(), bytes.size());
         close(fd);
     }
@@ -99,8 +104,15 @@ int main(int argc, char **argv)
             continue;
         }
         const size_t equals = argument.find('=');
-        source.types.push_back(argument.substr(0, equals));
-        source.behaviour[argument.substr(0, equals)] = argument.substr(equals + 1);
+        const std::string type = argument.substr(0, equals);
+        source.types.push_back(type);
+        source.behaviour[type] = argument.substr(equals + 1);
+        // A file too large for a command line (a picture, for the Wayland bench) is served
+        // as its bytes, read before the clipboard is taken as another program would have.
+        if (source.behaviour[type].rfind("file:", 0) == 0) {
+            std::ifstream in(source.behaviour[type].substr(5), std::ios::binary);
+            source.behaviour[type] = "text:" + std::string(std::istreambuf_iterator<char>(in), {});
+        }
     }
     wl_display *display = wl_display_connect(nullptr);
     if (!display || !source.log) {
