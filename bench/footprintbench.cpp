@@ -374,7 +374,6 @@ void printHeader()
     std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
                 "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
                 "peak +", "worker", "target");
-    std::fflush(stdout);
 }
 
 void printRow(const Result &r)
@@ -384,13 +383,14 @@ void printRow(const Result &r)
         r.c->name, r.copies, r.cpu.median(), r.cpu.maximum(), r.wall.median(), r.wall.maximum(),
         r.owner.median(), r.idle.rssMb, r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
         r.after.hwmMb - r.idle.rssMb, r.after.workerHwmMb, r.c->target);
-    std::fflush(stdout);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    // Each row shows as soon as it is printed, also through a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parseOptions(

@@ -317,7 +317,6 @@ public:
         if (!note.isEmpty())
             std::printf("; %s", note.constData());
         std::printf("\n");
-        std::fflush(stdout);
     }
 
 private:
@@ -362,7 +361,6 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
                     "ping round trip ms", "n");
         std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median", "max",
                     "median", "max");
-        std::fflush(stdout);
     }
     for (const Case &c : cases) {
         if (options.wants(c.name))
@@ -376,6 +374,7 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
 
 int main(int argc, char **argv)
 {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows show as they come, through a pipe too
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
     parseOptions(
@@ -401,7 +400,6 @@ int main(int argc, char **argv)
         return 1;
     std::printf("display %s, window manager: %s\ntessel: %s\n", DisplayString(x.display),
                 windowManagerName(x.display).constData(), qPrintable(options.tessel));
-    std::fflush(stdout);
 
     if (options.wants("start"))
         benchWorkerStart(options);
