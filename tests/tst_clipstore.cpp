@@ -25,6 +25,15 @@ const QString HistoryFormat =
 const QStringList ProtocolTargets = {"TARGETS",        "MULTIPLE", "TIMESTAMP",
                                      "SAVE_TARGETS",   "DELETE",   "INSERT_SELECTION",
                                      "INSERT_PROPERTY"};
+// image as a PNG file holds it; empty when it cannot be written.
+QByteArray pngOf(const QImage &image)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    return image.save(&buffer, "PNG") ? png : QByteArray();
+}
+
 const int EmptyAll = MaxClips; // stands for "Empty" where a slot number is expected
 // The reader gives up on an owner after this long here; Qt waits 5 s for a real one.
 const int StallMs = 50;
@@ -411,10 +420,8 @@ void ClipStoreTest::imageIsReadOnceAndOfferedInEveryEncoding()
     QImage image(64, 32, QImage::Format_RGB32);
     image.fill(Qt::red);
     image.setPixel(3, 5, qRgb(0, 255, 0));
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(image.save(&buffer, "PNG"));
+    const QByteArray png = pngOf(image);
+    QVERIFY(!png.isEmpty());
     // As a Qt program offers an image: the value, and every encoding Qt writes.
     // On X11 Qt also names them "image/" and the handler's name.
     const QStringList listed = {ImageFormat, "image/bmp", "image/jpeg",
@@ -454,10 +461,8 @@ void ClipStoreTest::imageValueTheReaderAddedIsNotOffered()
     // backend says is the reader's own.
     QImage image(8, 4, QImage::Format_RGB32);
     image.fill(Qt::blue);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(image.save(&buffer, "PNG"));
+    const QByteArray png = pngOf(image);
+    QVERIFY(!png.isEmpty());
     OwnerData data({"image/png", ImageFormat}, {{"image/png", png}});
     fakeplatform::state().readerAddsImageValue = true;
     ClipStore store;
@@ -476,10 +481,8 @@ void ClipStoreTest::imageBombIsKeptButNeverDecoded()
     // A 1x1 PNG whose header declares 30000x30000: decoding it would take gigabytes.
     QImage pixel(1, 1, QImage::Format_Mono);
     pixel.fill(0);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(pixel.save(&buffer, "PNG"));
+    QByteArray png = pngOf(pixel);
+    QVERIFY(!png.isEmpty());
     QDataStream header(&png, QIODevice::ReadWrite);
     header.device()->seek(16);
     header << quint32(30000) << quint32(30000);
@@ -611,10 +614,8 @@ void ClipStoreTest::shownTextIsTheOneQtReads()
 
     QImage image(64, 32, QImage::Format_RGB32);
     image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(image.save(&buffer, "PNG"));
+    const QByteArray png = pngOf(image);
+    QVERIFY(!png.isEmpty());
     QMap<QString, QByteArray> given = {{"image/png", png}};
     for (int i = 0; i < formats.size(); ++i) {
         if (!answers[i].isNull())
@@ -658,10 +659,8 @@ void ClipStoreTest::clipSurvivesTheWayFromTheWorker()
         for (int x = 0; x < image.width(); ++x)
             image.setPixel(x, y, noise.generate());
     }
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QVERIFY(image.save(&buffer, "PNG"));
+    const QByteArray png = pngOf(image);
+    QVERIFY(!png.isEmpty());
     const QByteArray big = QByteArray("compressible ").repeated(20000);
     const QStringList listed = {"text/plain", ImageFormat, "image/png", "image/bmp", "B/y"};
     OwnerData data(listed, {{"text/plain", big}, {"image/png", png}, {"B/y", "b"}});
