@@ -2,9 +2,19 @@
 
 #include "hotkeys/hotkeycodes.h"
 
-NativeEventFilter::NativeEventFilter() : QObject(nullptr) {}
+NativeEventFilter::NativeEventFilter() : QObject(nullptr)
+{
+    // A press the desktop reports as its shortcut is the key's press all the same.
+    platform::onHotKeyPress([this](WPARAM code) {
+        if (slotOfKey(code) >= 0)
+            emit hotKeySignal(code);
+    });
+}
 
-NativeEventFilter::~NativeEventFilter() = default;
+NativeEventFilter::~NativeEventFilter()
+{
+    platform::onHotKeyPress({});
+}
 
 bool NativeEventFilter::nativeEventFilter(const QByteArray &eventType, void *message, long *)
 {

@@ -5,7 +5,8 @@
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 
-// Application-wide filter that turns a press of F1 to F10 into hotKeySignal.
+// Application-wide filter that turns a press of F1 to F10 into hotKeySignal; so does a press
+// the desktop reports as its own shortcut.
 class NativeEventFilter : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 

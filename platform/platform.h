@@ -139,6 +139,11 @@ bool registerHotKey(WId window, int keyCode);
 // Releases what registerHotKey took. Releasing a key that is not held is harmless.
 void unregisterHotKey(WId window, int keyCode);
 
+// Where the desktop reports presses of the keys as its own shortcuts rather than as native
+// events (Wayland, through the GlobalShortcuts portal), calls pressed from the event loop
+// with the key code of each press. An empty function stops the reports.
+void onHotKeyPress(std::function<void(WPARAM code)> pressed);
+
 // What a native event means to the hotkeys.
 struct HotKeyPress {
     WPARAM code = 0;      // the key code of the registered key pressed; 0: not a press of ours

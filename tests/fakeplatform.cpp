@@ -124,6 +124,11 @@ void unregisterHotKey(WId, int keyCode)
     state().registered.removeOne(keyCode);
 }
 
+void onHotKeyPress(std::function<void(WPARAM)> pressed)
+{
+    state().desktopPress = std::move(pressed);
+}
+
 HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
 {
     const bool late = eventType == fakeplatform::LateKeyPressEvent;

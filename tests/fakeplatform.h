@@ -5,6 +5,8 @@
 #include <QList>
 #include <QSet>
 
+#include <functional>
+
 // The test backend: records what the program asks of the operating system and lets a
 // test decide what the system answers.
 namespace fakeplatform {
@@ -20,8 +22,9 @@ struct State {
     QList<int> registered;    // key codes held now
     QList<int> unregistered;  // every key code passed to unregisterHotKey
     int pastes = 0;
-    bool readerAddsImageValue = false;    // as Qt's X11 clipboard reader does
-    platform::ClipboardStamp stamp{1, 1}; // the clipboard's owner now
+    bool readerAddsImageValue = false;        // as Qt's X11 clipboard reader does
+    platform::ClipboardStamp stamp{1, 1};     // the clipboard's owner now
+    std::function<void(WPARAM)> desktopPress; // reports a press as the desktop's shortcut
 };
 
 State &state();

@@ -88,6 +88,7 @@ private slots:
     void registrationWarnsPerFailedKey();
     void closeReleasesEveryKey();
     void latePressIsSwallowedWithoutPasting();
+    void desktopShortcutPastesAsItsKey();
 
 private:
     void show();
@@ -585,6 +586,23 @@ void WindowTest::latePressIsSwallowedWithoutPasting()
     QVERIFY(press(code));
     QCOMPARE(fakeplatform::state().pastes, 1);
     QCOMPARE(QGuiApplication::clipboard()->text(), QString("clip"));
+}
+
+void WindowTest::desktopShortcutPastesAsItsKey()
+{
+    copy("first");
+    copy("second");
+    QVERIFY(fakeplatform::state().desktopPress);
+    // F2 through the desktop's shortcut: slot 2, as the key pressed here would paste.
+    fakeplatform::state().desktopPress(113);
+    QCOMPARE(fakeplatform::state().pastes, 1);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("second"));
+    // A code that names no slot key pastes nothing.
+    fakeplatform::state().desktopPress(122);
+    QCOMPARE(fakeplatform::state().pastes, 1);
+    // Once the filter is gone, so are the reports: nothing is left to call.
+    filter.reset();
+    QVERIFY(!fakeplatform::state().desktopPress);
 }
 
 QTEST_MAIN(WindowTest)

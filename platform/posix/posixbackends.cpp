@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 
+#include "platform/posix/portalshortcuts.h"
 #include "platform/wayland/wayland.h"
 #include "platform/x11/x11.h"
 
@@ -55,13 +56,19 @@ void setupApplication(QApplication &app)
     if (!onWayland())
         return;
     wayland::startWindow();
-    std::fputs(x11::isX11()
-                   ? "tessel: on Wayland the F-keys reach Tessel only while an X11 program has the "
-                     "focus; elsewhere a key binding of the desktop runs tessel --paste N: see "
-                     "\"Wayland\" in Tessel's README.\n"
-                   : "tessel: on Wayland the F-keys reach Tessel through key bindings of the "
-                     "desktop that run tessel --paste N: see \"Wayland\" in Tessel's README.\n",
-               stderr);
+    // Which way the keys come in is said once the portal has answered.
+    portal::bindHotKeys([onX11 = x11::isX11()](bool bound) {
+        std::fputs(
+            bound ? "tessel: on Wayland the F-keys reach Tessel as the desktop's global shortcuts "
+                    "\"Paste slot 1\" to \"Paste slot 10\" (GlobalShortcuts portal), which its "
+                    "shortcut settings can change.\n"
+            : onX11 ? "tessel: on Wayland the F-keys reach Tessel only while an X11 program has "
+                      "the focus; elsewhere a key binding of the desktop runs tessel --paste N: "
+                      "see \"Wayland\" in Tessel's README.\n"
+                    : "tessel: on Wayland the F-keys reach Tessel through key bindings of the "
+                      "desktop that run tessel --paste N: see \"Wayland\" in Tessel's README.\n",
+            stderr);
+    });
 }
 
 QString sessionKey()
@@ -135,6 +142,12 @@ bool registerHotKey(WId window, int keyCode)
     if (x11::isX11())
         x11::registerHotKey(window, keyCode);
     return true;
+}
+
+void onHotKeyPress(std::function<void(WPARAM)> pressed)
+{
+    // X11 reports its presses as native events; the portal, used on Wayland alone, does not.
+    portal::onHotKeyPress(std::move(pressed));
 }
 
 void putOnClipboard(QMimeData *data)

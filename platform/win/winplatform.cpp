@@ -130,6 +130,11 @@ void yieldFront()
     AllowSetForegroundWindow(ASFW_ANY);
 }
 
+void onHotKeyPress(std::function<void(WPARAM)>)
+{
+    // Windows reports every press of a registered key as a native event.
+}
+
 void onEndRequest(std::function<void()>)
 {
     // Windows frees a program's hotkeys when it ends, and no keyboard mapping is borrowed

@@ -6,7 +6,8 @@
 # helpers are copied where that user can run them. Exits 77 (skipped) with one line when
 # what the test needs cannot be had.
 #
-# Inputs (set by ctest): TESSEL, FOCUSAPP, TESTSOURCE, COPYAPP (binaries), E2E_ARTIFACTS (folder).
+# Inputs (set by ctest): TESSEL, FOCUSAPP, TESTSOURCE, COPYAPP, FAKEKEY (binaries),
+# E2E_ARTIFACTS (folder).
 
 wayland_skip() {
     echo "SKIP: $*"
@@ -30,19 +31,22 @@ BIN="$WORK/bin"
 mkdir -p "$RUNTIME" "$BIN"
 chown "$WAYLAND_USER" "$RUNTIME"
 chmod 700 "$RUNTIME"
-cp "$TESSEL" "$FOCUSAPP" "$TESTSOURCE" "$COPYAPP" "$BIN/"
+cp "$TESSEL" "$FOCUSAPP" "$TESTSOURCE" "$COPYAPP" "$FAKEKEY" "$BIN/"
 chmod 755 "$BIN" "$BIN"/*
 TESSEL_BIN="$BIN/$(basename "$TESSEL")"
 WAYLAND_DISPLAY_NAME=""
 XWAYLAND_DISPLAY=""
 
-# Runs "$@" as the test user in the Wayland session, its output in the test's folder.
+# Runs "$@" as the test user in the Wayland session, its output in the test's folder; with
+# the session bus at $WAYLAND_BUS and the desktop named $WAYLAND_DESKTOP where they are set.
 as_user() {
     runuser -u "$WAYLAND_USER" -- env -i HOME="$(getent passwd "$WAYLAND_USER" | cut -d: -f6)" \
         PATH=/usr/bin:/bin LANG=C.UTF-8 XDG_RUNTIME_DIR="$RUNTIME" \
         ${WAYLAND_DISPLAY_NAME:+WAYLAND_DISPLAY="$WAYLAND_DISPLAY_NAME"} \
         ${XWAYLAND_DISPLAY:+DISPLAY="$XWAYLAND_DISPLAY"} \
         ${SWAYSOCK:+SWAYSOCK="$SWAYSOCK"} ${QT_QPA_PLATFORM:+QT_QPA_PLATFORM="$QT_QPA_PLATFORM"} \
+        ${WAYLAND_BUS:+DBUS_SESSION_BUS_ADDRESS="$WAYLAND_BUS"} \
+        ${WAYLAND_DESKTOP:+XDG_CURRENT_DESKTOP="$WAYLAND_DESKTOP"} \
         ${ASAN_OPTIONS:+ASAN_OPTIONS="$ASAN_OPTIONS"} ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} \
         ${LSAN_OPTIONS:+LSAN_OPTIONS="$LSAN_OPTIONS"} "$@"
 }
@@ -121,6 +125,39 @@ start_wayland_tessel() {
     # The worker is ready once the window's process has its worker as a child.
     worker_up() { pgrep -P "$TESSEL_PID" >/dev/null; }
     wait_until worker_up
+}
+
+# KWin (Plasma 5.27), headless, without XWayland, on the socket $1, with the further
+# arguments; its process id in $KWIN_PID. Skips where KWin or Qt's Wayland platform is not
+# installed. KWin offers fake input only to a program whose installed .desktop file asks for
+# it, and finds that file by the program its Exec line names: Tessel's and fakekey's are
+# installed in the test's own data folder.
+start_kwin() {
+    local kwin socket=$1
+    shift
+    kwin=$(command -v kwin_wayland) || wayland_skip "kwin_wayland is not installed (scripts/install-deps)"
+    [ -n "$(find /usr/lib -path '*qt5/plugins/platforms/libqwayland-generic.so' -print -quit)" ] ||
+        wayland_skip "Qt's Wayland platform (qtwayland5) is not installed"
+    # Its file capabilities make exec fail in a container; a copy has none. KWin tells itself
+    # apart by the end of its name.
+    cp "$kwin" "$BIN/kwin_wayland"
+    mkdir -p "$WORK/data/applications" "$WORK/cache"
+    sed "s|^Exec=.*|Exec=$TESSEL_BIN|" "$(dirname "${BASH_SOURCE[0]}")/../../resources/tessel.desktop" \
+        >"$WORK/data/applications/tessel.desktop"
+    printf '[Desktop Entry]\nType=Application\nName=fakekey\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
+        "$BIN/fakekey" >"$WORK/data/applications/fakekey.desktop"
+    chown -R "$WAYLAND_USER" "$WORK/data" "$WORK/cache"
+    mkdir -p "$WORK/config"
+    chown "$WAYLAND_USER" "$WORK/config"
+    start_user_bg kwin env XDG_DATA_HOME="$WORK/data" XDG_CACHE_HOME="$WORK/cache" \
+        XDG_CONFIG_HOME="$WORK/config" \
+        "$BIN/kwin_wayland" --virtual --no-lockscreen --socket "$socket" "$@" || return 1
+    KWIN_PID=$BG_PID
+    wait_wayland_socket || {
+        log "KWin did not start"
+        return 1
+    }
+    log "KWin on $WAYLAND_DISPLAY_NAME"
 }
 
 # Copies stdin as MIME type $1 with wl-copy, which stays the owner until another takes over.
