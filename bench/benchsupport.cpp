@@ -145,6 +145,32 @@ void stopProcess(QProcess &process, int waitMs)
     }
 }
 
+QProcess &Owners::start(const QStringList &command, QProcess::ProcessChannelMode mode)
+{
+    processes.push_back(std::make_unique<QProcess>());
+    processes.back()->setProcessChannelMode(mode);
+    processes.back()->start(command.first(), command.mid(1));
+    return *processes.back();
+}
+
+void Owners::stop(size_t keep, int waitMs)
+{
+    while (processes.size() > keep) {
+        stopProcess(*processes.front(), waitMs);
+        processes.erase(processes.begin());
+    }
+}
+
+QStringList xclip(const char *option, const QString &file, bool png)
+{
+    QStringList command = {QStringLiteral("xclip"),      QLatin1String(option),
+                           QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                           QStringLiteral("-i"),         file};
+    if (png)
+        command << QStringLiteral("-t") << QStringLiteral("image/png");
+    return command;
+}
+
 bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
 {
     for (;;) {
@@ -202,6 +228,21 @@ std::vector<qint64> childrenOf(qint64 pid)
             pids.push_back(child.toLongLong());
     }
     return pids;
+}
+
+qint64 workerOf(qint64 pid)
+{
+    const std::vector<qint64> children = childrenOf(pid);
+    return children.empty() ? 0 : children.front();
+}
+
+Memory memoryOf(qint64 pid)
+{
+    const auto mib = [pid](const char *file, const char *field) {
+        const long long kb = procKb(pid, file, field);
+        return kb < 0 ? -1.0 : double(kb) / 1024;
+    };
+    return {mib("status", "VmRSS"), mib("smaps_rollup", "Pss"), mib("status", "VmHWM")};
 }
 
 } // namespace bench

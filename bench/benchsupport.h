@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QCommandLineParser;
 class QImage;
-class QProcess;
 
 // What the benches share: the clips they copy, their figures, the processes they start and
 // what /proc says about them.
@@ -57,6 +58,25 @@ QString fakeOwner();
 // Ends a process the bench started: asked first, killed if it has not ended within waitMs.
 void stopProcess(QProcess &process, int waitMs = 3000);
 
+// The clipboard owners a bench started, each in a process of its own: the newest owns the
+// clipboard, the ones before it lost it.
+class Owners {
+public:
+    ~Owners() { stop(0); }
+
+    // Starts command: the program and its arguments.
+    QProcess &start(const QStringList &command, QProcess::ProcessChannelMode mode);
+
+    // Ends all but the newest keep.
+    void stop(size_t keep, int waitMs = 3000);
+
+private:
+    std::vector<std::unique_ptr<QProcess>> processes;
+};
+
+// xclip offering file on the clipboard, as image/png with png; option is -quiet or -verbose.
+QStringList xclip(const char *option, const QString &file, bool png = false);
+
 // Reads a helper process's lines until one starts with prefix; false at the deadline.
 bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs);
 
@@ -69,5 +89,17 @@ double cpuMs(qint64 pid, bool reapedChildren = false);
 
 // The processes pid started that are still running.
 std::vector<qint64> childrenOf(qint64 pid);
+
+// The capture worker Tessel's process pid started, or 0.
+qint64 workerOf(qint64 pid);
+
+// A process's memory in MiB (/proc kB / 1024), -1 where /proc does not say: VmRSS, Pss and
+// the peak, VmHWM.
+struct Memory {
+    double rss = -1;
+    double pss = -1;
+    double peak = -1;
+};
+Memory memoryOf(qint64 pid);
 
 } // namespace bench

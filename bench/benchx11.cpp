@@ -155,8 +155,18 @@ XDriver::~XDriver()
 bool XDriver::open()
 {
     display = XOpenDisplay(nullptr);
-    if (!display)
+    if (!display || !selectRaw()) {
+        std::fprintf(stderr, "%s: cannot open the X display with XInput 2.2 (is DISPLAY set?)\n",
+                     qPrintable(QCoreApplication::applicationName()));
         return false;
+    }
+    std::printf("display %s, window manager: %s\n", DisplayString(display),
+                windowManagerName(display).constData());
+    return true;
+}
+
+bool XDriver::selectRaw()
+{
     root = DefaultRootWindow(display);
     vKey = XKeysymToKeycode(display, XK_v);
     wmProtocols = XInternAtom(display, "WM_PROTOCOLS", False);
@@ -239,6 +249,8 @@ XDriver::Measured XDriver::measure(Window window, KeyCode fKey, long long capNs,
     }
     Measured measured;
     measured.startNs = start;
+    measured.serial = serial;
+    measured.fPress = f;
     const auto reply = pongs.find(serial);
     measured.pinged = reply != pongs.end();
     measured.pingMs = toMs(measured.pinged ? reply->second - start : capNs);
@@ -247,6 +259,20 @@ XDriver::Measured XDriver::measure(Window window, KeyCode fKey, long long capNs,
         measured.pasted ? double(presses[v].serverTime - presses[f].serverTime) : toMs(capNs);
     measured.seenMs = toMs(measured.pasted ? presses[v].receivedNs - start : capNs);
     return measured;
+}
+
+void XDriver::late(Measured &measured)
+{
+    drain();
+    const auto reply = pongs.find(measured.serial);
+    if (reply != pongs.end())
+        measured.pingMs = toMs(reply->second - measured.startNs);
+    for (size_t i = size_t(measured.fPress + 1); measured.fPress >= 0 && i < presses.size(); ++i) {
+        if (presses[i].keycode == vKey) {
+            measured.serverMs = double(presses[i].serverTime - presses[measured.fPress].serverTime);
+            return;
+        }
+    }
 }
 
 void XDriver::drain()

@@ -51,7 +51,8 @@ class XDriver {
 public:
     ~XDriver();
 
-    // False without a display or without XInput 2.2.
+    // Opens the display in $DISPLAY and says which it is and its window manager; false, after
+    // saying why on stderr, without a display or without XInput 2.2.
     bool open();
 
     // Whether window lists _NET_WM_PING among the protocols it takes part in.
@@ -64,6 +65,8 @@ public:
         double serverMs = 0; // the server's time of the V press minus that of the F-key press
         double seenMs = 0;   // from just before the F-key request until the bench saw the V
         long long startNs = 0;
+        long serial = 0; // the ping's
+        int fPress = -1; // among the raw presses, once the F-key's has come
     };
 
     // Sends a _NET_WM_PING to window (unless 0) and presses fKey (unless 0) at the same moment,
@@ -71,6 +74,10 @@ public:
     // in time is the cap. The key is released once the V has come, or after holdNs: held
     // longer than a typist holds it, the server would repeat it.
     Measured measure(Window window, KeyCode fKey, long long capNs, long long holdNs);
+
+    // The figures of a measure() cut off at the cap, from the ping's reply and the V that came
+    // later; the cap where they have not come yet.
+    void late(Measured &measured);
 
     // Handles every event that has come in.
     void drain();
@@ -86,6 +93,7 @@ private:
         long long receivedNs = 0;
     };
 
+    bool selectRaw();
     bool pump(long long deadlineNs);
     void handle(XEvent &event);
 

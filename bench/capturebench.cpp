@@ -1,7 +1,9 @@
 // Prints what one clipboard capture costs, what a full repaint of the table costs afterwards
-// and how long the content cell's tooltip takes to show, offscreen with the data set
-// in-process, for texts from 16 B to 100 MiB, a 4K PNG, 500 formats, and a text and an image
-// offered as a Qt application offers them. See README.md.
+// and how long the content cell's tooltip takes to show, for texts from 16 B to 100 MiB, a 4K
+// PNG, 500 formats, and a text and an image offered as a Qt application offers them.
+// Offscreen the data is set in-process; with --x11 a separate process (xclip, or the fake
+// owner of tests/fakeowner) owns the clipboard so that the X transfers are counted.
+// See README.md.
 
 #include "benchsupport.h"
 #include "window/tesselgui.h"
@@ -16,12 +18,14 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
 #include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -154,9 +158,20 @@ QByteArray payloadFor(const Case &c, const QByteArray &png)
     return QByteArray();
 }
 
+// The owner of a case's data in file, for --x11: xclip, or the fake owner as a Qt
+// application offers it.
+QStringList ownerCommand(Kind kind, const QString &file)
+{
+    if (kind == Kind::Text || kind == Kind::Png)
+        return xclip("-quiet", file, kind == Kind::Png);
+    const char *const modes[] = {"", "", "formats", "qt-text", "qt-image"};
+    return {fakeOwner(), QLatin1String(modes[int(kind)]),
+            kind == Kind::Formats ? QString::number(FormatCount) : file};
+}
+
 class Bench {
 public:
-    Bench()
+    explicit Bench(bool x11) : x11(x11)
     {
         window.show();
         table = window.findChild<QTableWidget *>();
@@ -174,14 +189,22 @@ public:
     {
         result.c = &c;
         const QByteArray payload = payloadFor(c, png);
+        const QString file = dir.filePath(QStringLiteral("payload"));
+        if (x11 && !writeFile(file, payload))
+            return false;
         for (int r = 0; r < runs; ++r) {
             emptyButton->click();
             capturedMs = -1;
-            QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
+            if (x11)
+                owners.start(ownerCommand(c.kind, file), QProcess::MergedChannels);
+            else
+                QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
             if (!waitUntil([this] { return capturedMs >= 0; }, ChangeTimeoutMs)) {
                 std::fprintf(stderr, "%s: nothing was captured\n", c.name);
                 return false;
             }
+            // The owner before this one lost the clipboard.
+            owners.stop(1);
             result.capture.add(capturedMs);
             result.formats = QGuiApplication::clipboard()->mimeData()->formats();
             paintAndHover(result);
@@ -215,15 +238,19 @@ private:
         waitUntil([] { return !QToolTip::isVisible(); }, 2000);
     }
 
+    bool x11;
+    QTemporaryDir dir;
+    Owners owners;
     TesselGui window;
     QTableWidget *table = nullptr;
     QPushButton *emptyButton = nullptr;
     double capturedMs = -1;
 };
 
-void printReport(const std::vector<Result> &all)
+void printReport(bool x11, const std::vector<Result> &all)
 {
-    std::printf("\n");
+    std::printf("\nmode: %s\n", x11 ? "X11, data owned by another process (transfers counted)"
+                                    : "offscreen, data set in-process");
     std::printf("%-16s %5s | %19s | %19s | %19s | %s\n", "case", "runs", "capture ms med/max",
                 "repaint ms med/max", "tooltip ms med/max", "tooltip shown");
     for (const Result &r : all) {
@@ -257,19 +284,25 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The platform is chosen before the application is made.
+    const bool x11 = std::any_of(argv + 1, argv + argc, [](const char *argument) {
+        return !std::strcmp(argument, "--x11");
+    });
+    qputenv("QT_QPA_PLATFORM", x11 ? "xcb" : "offscreen");
     defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addOptions({{"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
+    parser.addOptions({{"x11", "On the X display in $DISPLAY, the data owned by xclip or by the "
+                               "fake owner; otherwise offscreen, the data set in-process."},
+                       {"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
                        {"only", "Only the cases whose name contains text.", "text"}});
     parser.process(app);
     const int runs = intOption(parser, QStringLiteral("runs"));
     const QByteArray png = makePng();
     std::printf("PNG: %d bytes\n", png.size());
 
-    Bench bench;
+    Bench bench(x11);
     // The first capture, paint and tooltip load fonts and styles; keep that out of the figures.
     std::vector<Result> all(1);
     if (!bench.run(Cases[0], png, 1, all.back()))
@@ -284,6 +317,6 @@ int main(int argc, char **argv)
         if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, all.back()))
             return 1;
     }
-    printReport(all);
+    printReport(x11, all);
     return 0;
 }

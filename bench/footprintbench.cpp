@@ -1,6 +1,6 @@
 // Prints what the real program (any build of it) costs in memory and CPU on the X display in
 // $DISPLAY: its RSS when idle, and for each kind of clip the CPU and wall time of a capture
-// and the RSS after ten of them, from /proc. See README.md.
+// and the RSS after ten of them, from /proc; and what the data it copies is like. See README.md.
 
 #include "benchx11.h"
 
@@ -19,9 +19,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <vector>
-
-#include <X11/Xlib.h>
 
 namespace {
 
@@ -157,12 +154,14 @@ public:
 
     ~FootprintBench() { stopAll(); }
 
-    // Starts the program without GL integration, which would cost memory for nothing; true
-    // once its window has shown and it has gone quiet.
-    bool start()
+    // Starts the program, by default without GL integration, which would cost memory for
+    // nothing; true once its window has shown and it has gone quiet.
+    bool start(bool glNone = true)
     {
         QProcessEnvironment environment = tesselEnvironment();
-        environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
+        environment.remove(QLatin1String(GlVariable));
+        if (glNone)
+            environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
         tessel = std::make_unique<QProcess>();
         // The shell caps the address space and becomes the program, keeping its pid.
         return startTessel(*tessel, QStringLiteral("sh"),
@@ -186,10 +185,7 @@ public:
     // captured what it offers.
     bool capture(const QStringList &command, Result &result)
     {
-        owners.push_back(std::make_unique<QProcess>());
-        QProcess &current = *owners.back();
-        current.setProcessChannelMode(QProcess::MergedChannels);
-        current.start(command.first(), command.mid(1));
+        QProcess &current = owners.start(command, QProcess::MergedChannels);
         const qint64 pid = tessel->processId();
         const double cpuBefore = treeCpuMsOf(pid);
         // xclip says this once it owns the selection, then counts on after each request.
@@ -227,18 +223,13 @@ public:
         result.wall.add(double(wallMs));
         result.owner.add(ownerCpu - ownerBefore);
         // The owners before this one lost the clipboard.
-        while (owners.size() > 1) {
-            stopProcess(*owners.front(), StopWaitMs);
-            owners.erase(owners.begin());
-        }
+        owners.stop(1, StopWaitMs);
         return true;
     }
 
     void stopAll()
     {
-        for (auto &owner : owners)
-            stopProcess(*owner, StopWaitMs);
-        owners.clear();
+        owners.stop(0, StopWaitMs);
         if (tessel)
             stopProcess(*tessel, StopWaitMs);
         tessel.reset();
@@ -248,7 +239,7 @@ private:
     QString tesselPath;
     int limitMb;
     std::unique_ptr<QProcess> tessel;
-    std::vector<std::unique_ptr<QProcess>> owners;
+    Owners owners;
 };
 
 // Clipboard owners, of contents distinct for each copy so that nothing can be shared between
@@ -268,25 +259,18 @@ public:
     // The owner of a copy: its program and arguments, or nothing when its data was not made.
     QStringList owner(Source source, int copy)
     {
-        const auto xclip = [](const QString &file, bool image) {
-            QStringList command = {QStringLiteral("xclip"), QStringLiteral("-verbose"),
-                                   QStringLiteral("-selection"), QStringLiteral("clipboard")};
-            if (image)
-                command << QStringLiteral("-t") << QStringLiteral("image/png");
-            return command << QStringLiteral("-i") << file;
-        };
         switch (source) {
         case Source::ShortText:
-            return xclip(scratchFile("text", "tessel footprint " +
-                                                 QByteArray::number(copy).rightJustified(4, '0')),
-                         false);
+            return xclip("-verbose",
+                         scratchFile("text", "tessel footprint " +
+                                                 QByteArray::number(copy).rightJustified(4, '0')));
         case Source::HugeText:
-            return xclip(scratchFile("text", makeText(HugeText, quint32(copy + 1) * 2654435761u)),
-                         false);
+            return xclip("-verbose",
+                         scratchFile("text", makeText(HugeText, quint32(copy + 1) * 2654435761u)));
         case Source::Bomb:
         case Source::HugeBomb:
         case Source::Png:
-            return xclip(picture(source, copy), true);
+            return xclip("-verbose", picture(source, copy), true);
         case Source::QtImage:
             return {fakeOwner(), QStringLiteral("qt-image"), photo(copy)};
         case Source::Office:
@@ -308,6 +292,26 @@ public:
         return command.contains(QString()) ? QStringList() : command;
     }
 
+    // What the cases copy: the picture, and how far zlib shrinks the metafiles and the texts.
+    void describe()
+    {
+        QFile png(photo(0));
+        const QByteArray encoded = png.open(QIODevice::ReadOnly) ? png.readAll() : QByteArray();
+        const QByteArray bmp = encodeImage(QImage::fromData(encoded, "PNG"), "BMP");
+        qint64 total = 0;
+        for (const OfficeFormat &format : OfficeFormats)
+            total += format.bytes;
+        const QByteArray sample = makeMetafile(bmp, OfficeFormats[0].bytes, 0);
+        const QByteArray prose = makeText(10 << 20);
+        std::printf("4K picture: %s, %d bytes\noffice-like: image/png, image/bmp (%d bytes) and "
+                    "%lld MiB in metafile formats, which zlib level 1 shrinks %.1fx\ntexts: prose "
+                    "that zlib level 1 shrinks %.1fx\n",
+                    qPrintable(png.fileName()), int(encoded.size()), int(bmp.size()), total >> 20,
+                    double(sample.size()) / qCompress(sample, 1).size(),
+                    double(prose.size()) / qCompress(prose, 1).size());
+        std::fflush(stdout);
+    }
+
 private:
     QString scratchFile(const QByteArray &name, const QByteArray &bytes)
     {
@@ -323,13 +327,16 @@ private:
         if (QFile::exists(path))
             return path;
         const QString base = cache + QStringLiteral("/plasma.png");
-        if (!QFile::exists(base))
+        if (!QFile::exists(base)) {
+            std::printf("making %s with ImageMagick...\n", qPrintable(base));
+            std::fflush(stdout);
             QProcess::execute(QStringLiteral("convert"),
                               QStringLiteral("-seed 7 -size %1x%2 plasma:fractal -depth 8")
                                       .arg(ImageWidth)
                                       .arg(ImageHeight)
                                       .split(QLatin1Char(' '))
                                   << QStringLiteral("PNG24:") + base);
+        }
         QImage image(base);
         if (image.isNull()) {
             std::printf("no ImageMagick: the 4K picture is the bench's screen-like one\n");
@@ -340,6 +347,8 @@ private:
             for (int x = 0; x < 16; ++x)
                 image.setPixel(copy * 16 + x, y, qRgb(copy * 25, 255 - copy * 25, 128));
         }
+        std::printf("encoding %s...\n", qPrintable(path));
+        std::fflush(stdout);
         return writeFile(path, encodeImage(image, "PNG")) ? path : QString();
     }
 
@@ -350,6 +359,8 @@ private:
         const QString path = cache + QStringLiteral("/bomb-%1-%2.png").arg(side).arg(copy);
         if (QFile::exists(path))
             return path;
+        std::printf("encoding %s...\n", qPrintable(path));
+        std::fflush(stdout);
         QImage image(side, side, QImage::Format_Mono);
         image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
         image.fill(0);
@@ -404,24 +415,23 @@ int main(int argc, char **argv)
     const int copies = intOption(parser, QStringLiteral("copies"));
     const int limitMb = intOption(parser, QStringLiteral("limit-mb"), 64);
     const QString tesselPath = parser.value(QStringLiteral("tessel"));
-    Display *display = XOpenDisplay(nullptr);
-    if (!display) {
-        std::fprintf(stderr, "bench_footprint: cannot open the X display (is DISPLAY set?)\n");
+    XDriver x;
+    if (!x.open())
         return 1;
-    }
-    std::printf("tessel: %s\ndisplay %s, window manager: %s; address space capped at %d MB\n",
-                qPrintable(tesselPath), DisplayString(display),
-                windowManagerName(display).constData(), limitMb);
+    std::printf("tessel: %s; address space capped at %d MB\n", qPrintable(tesselPath), limitMb);
     Inputs inputs(parser.value(QStringLiteral("cache")));
+    inputs.describe();
 
     int status = 0;
     {
         FootprintBench bench(tesselPath, limitMb);
-        if (!bench.start())
-            return 1;
-        std::printf("idle, %s=none: RSS %.1f MiB (target ≤ 30 MB)\n", GlVariable,
-                    bench.tesselUsage().rssMb);
-        bench.stopAll();
+        for (const bool glNone : {false, true}) {
+            if (!bench.start(glNone))
+                return 1;
+            std::printf("idle, %s%s: RSS %.1f MiB%s\n", GlVariable, glNone ? "=none" : " unset",
+                        bench.tesselUsage().rssMb, glNone ? " (target ≤ 30 MB)" : "");
+            bench.stopAll();
+        }
         printHeader();
         for (const Case &c : Cases) {
             if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
@@ -452,6 +462,5 @@ int main(int argc, char **argv)
             }
         }
     }
-    XCloseDisplay(display);
     return status;
 }

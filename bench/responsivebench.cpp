@@ -1,8 +1,9 @@
 // Prints how the real program holds up while clipboard owners misbehave, on the X display in
 // $DISPLAY: the latency from an F-key press to the synthetic V, and the round trip of a
 // _NET_WM_PING to its window, idle and while an owner hangs, answers late, or sends 100 MiB
-// with INCR; and the capture worker's start. The owners are the fake owner's Xlib one.
-// See README.md.
+// with INCR. Also the owner's view of a small capture and of a whole large one, a copy made
+// right after the start, and what the capture worker costs: its start and its memory. The
+// owners are the fake owner's Xlib one. See README.md.
 
 #include "benchx11.h"
 #include "capture/captureprotocol.h"
@@ -10,6 +11,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDataStream>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -18,6 +20,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include <X11/Xlib.h>
@@ -37,6 +41,10 @@ const long long PasteTimeoutNs = 10000 * Ms;
 // A capture is over once its owner has heard nothing for this long.
 const long long CaptureQuietNs = 500 * Ms;
 const long long CaptureTimeoutNs = 10000 * Ms;
+const long long FullIncrTimeoutNs = 300000 * Ms;
+// During the program's start the clipboard is taken again this often until it is read.
+const long long RetakeEveryNs = 20 * Ms;
+const long long SingleTakeWaitNs = 3000 * Ms;
 const int PauseBetweenRoundsMs = 100;
 const long long KeyHoldNs = 100 * Ms;
 const int CalmBeforeCapturesMs = 1000;
@@ -50,12 +58,17 @@ QByteArray shown(const Figure &figure, bool maximum, double capMs = 0)
     return (capMs > 0 && ms >= capMs ? ">=" : "") + QByteArray::number(ms, 'f', 1);
 }
 
-// What the owner reported (see tests/fakeowner/selectionowner.h): its kind, the target and
-// the time.
+// What the owner reported (see tests/fakeowner/selectionowner.h): its kind, the target, the
+// time and the requestor window.
 struct OwnerEvent {
     QByteArray kind;
     QByteArray target;
     long long ns = 0;
+    QByteArray requestor;
+
+    // One requestor's transfer of one target, ended (served or abandoned) or not.
+    QByteArray transfer() const { return target + ' ' + requestor; }
+    bool ends() const { return kind == "served" || kind == "abandoned"; }
 };
 
 // The fake owner's Xlib owner in a process of its own, driven step by step.
@@ -113,10 +126,11 @@ public:
             process.waitForReadyRead(waitMs);
         while (process.canReadLine()) {
             const QList<QByteArray> fields = process.readLine().trimmed().split(' ');
-            // "owned <ns>", or "<kind> <target> <ns> ..."
+            // "owned <ns>", or "<kind> <target> <ns> ... <requestor>"
             const bool targeted = fields.size() >= 3;
             events.push_back({fields.value(0), targeted ? fields[1] : QByteArray(),
-                              fields.value(targeted ? 2 : 1).toLongLong()});
+                              fields.value(targeted ? 2 : 1).toLongLong(),
+                              targeted ? fields.last() : QByteArray()});
         }
     }
 
@@ -135,7 +149,8 @@ struct Options {
           capNs(intOption(parser, QStringLiteral("cap")) * 1000 * Ms),
           maxFrozen(intOption(parser, QStringLiteral("max-frozen"))),
           incrMiB(intOption(parser, QStringLiteral("incr-mib"))),
-          startRuns(intOption(parser, QStringLiteral("start-runs")))
+          startRuns(intOption(parser, QStringLiteral("start-runs"))),
+          verbose(parser.isSet(QStringLiteral("verbose")))
     {
     }
     bool wants(const char *part) const
@@ -148,7 +163,28 @@ struct Options {
     int rounds;
     long long capNs;
     int maxFrozen, incrMiB, startRuns;
+    bool verbose;
 };
+
+// Whether tessel has a capture worker: the synchronous build before it has none.
+bool hasCaptureWorker(const QString &tessel)
+{
+    QFile binary(tessel);
+    return binary.open(QIODevice::ReadOnly) && binary.readAll().contains(WorkerArgument);
+}
+
+void printMemory(const char *when, qint64 tesselPid)
+{
+    const auto mib = [](double value) {
+        return value < 0 ? QByteArray("-") : QByteArray::number(value, 'f', 1);
+    };
+    const Memory tessel = memoryOf(tesselPid);
+    const Memory worker = memoryOf(workerOf(tesselPid));
+    std::printf("%-28s | %6s %6s %6s | %6s %6s %6s\n", when, mib(tessel.rss).data(),
+                mib(tessel.pss).data(), mib(tessel.peak).data(), mib(worker.rss).data(),
+                mib(worker.pss).data(), mib(worker.peak).data());
+    std::fflush(stdout);
+}
 
 // Whether the worker answers a ping on its standard output (after its Ready).
 bool answersPing(QProcess &worker)
@@ -174,8 +210,12 @@ bool answersPing(QProcess &worker)
 void benchWorkerStart(const Options &options)
 {
     std::printf("\nworker start: `tessel %s 1 0` until it answers a ping\n", WorkerArgument);
+    if (!hasCaptureWorker(options.tessel)) {
+        std::printf("  this build has no capture worker\n");
+        return;
+    }
     Figure ready;
-    for (int run = 0; run < options.startRuns; ++run) {
+    for (int run = 0; run < 2 * options.startRuns; ++run) {
         QProcess worker;
         worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const long long start = nowNs();
@@ -191,6 +231,56 @@ void benchWorkerStart(const Options &options)
     }
     std::printf("  %d runs: median %s ms, max %s ms\n", ready.size(), shown(ready, false).data(),
                 shown(ready, true).data());
+}
+
+// From the window's appearance until Tessel first reads an owner that takes the clipboard
+// again every 20 ms: what a copy right after the start has to wait for. Every other start
+// takes the clipboard once as the window appears and waits for a read: is such a copy kept?
+void benchFirstCapture(const Options &options)
+{
+    std::printf("\nfirst capture after start: the window appears, then an owner takes the "
+                "clipboard again every %lld ms until Tessel asks it for something, or (every "
+                "other run) once, waiting %lld s\n",
+                RetakeEveryNs / Ms, SingleTakeWaitNs / 1000 / Ms);
+    Owner owner;
+    if (!owner.start(QStringLiteral("text"))) {
+        std::printf("  the owner did not start\n");
+        return;
+    }
+    Figure viewable, firstRead, singleRead;
+    const auto isRequest = [](const OwnerEvent &e) { return e.kind == "request"; };
+    for (int run = 0; run < 2 * options.startRuns; ++run) {
+        QProcess tessel;
+        const long long start = nowNs();
+        if (!startTessel(tessel, options.tessel))
+            continue;
+        const long long shownAt = nowNs();
+        viewable.add(toMs(shownAt - start));
+        const QByteArray text = "tessel start " + QByteArray::number(run);
+        OwnerEvent event;
+        bool read = false;
+        if (run % 2) {
+            if (owner.own(text, event) &&
+                owner.waitFor(isRequest, nowNs() + SingleTakeWaitNs, event))
+                singleRead.add(toMs(event.ns - shownAt));
+        } else {
+            for (int take = 0; !read && nowNs() < shownAt + ReadStartTimeoutNs; ++take)
+                read = owner.own(text + '.' + QByteArray::number(take), event) &&
+                       owner.waitFor(isRequest, nowNs() + RetakeEveryNs, event);
+            if (read)
+                firstRead.add(toMs(event.ns - shownAt));
+        }
+        stopProcess(tessel);
+    }
+    std::printf("  start->window viewable: median %s ms, max %s ms (%d runs)\n"
+                "  window viewable->first request, taken every %lld ms: median %s ms, max %s ms "
+                "(%d of %d runs read)\n"
+                "  taken once as the window appears: read in %d of %d runs, median %s ms, max "
+                "%s ms after\n",
+                shown(viewable, false).data(), shown(viewable, true).data(), viewable.size(),
+                RetakeEveryNs / Ms, shown(firstRead, false).data(), shown(firstRead, true).data(),
+                firstRead.size(), options.startRuns, singleRead.size(), options.startRuns,
+                shown(singleRead, false).data(), shown(singleRead, true).data());
 }
 
 struct Case {
@@ -212,30 +302,49 @@ public:
         return x.measure(window, 0, capNs, capNs).pinged;
     }
 
-    // Takes the clipboard offering text and waits until the owner has served what it was
-    // asked and heard nothing for a while.
-    bool copy(Owner &owner, const QByteArray &text)
+    struct Copied {
+        long long ownedNs = 0;
+        long long firstNs = 0; // the first request
+        long long lastNs = 0;  // the last answer served
+    };
+
+    // Takes the clipboard (offering text, for a text owner) and waits until the owner has
+    // served what it was asked, has no INCR transfer going and has heard nothing for a while.
+    bool copy(Owner &owner, const QByteArray &text, Copied &copied,
+              long long timeoutNs = CaptureTimeoutNs)
     {
         OwnerEvent owned;
         if (!owner.own(text, owned))
             return false;
-        const long long deadline = nowNs() + CaptureTimeoutNs;
+        copied = {owned.ns, 0, 0};
+        const long long deadline = nowNs() + timeoutNs;
+        std::multiset<QByteArray> transfers;
+        size_t seen = 0;
         for (long long quietSince = nowNs();
-             nowNs() < deadline && nowNs() - quietSince <= CaptureQuietNs;) {
-            const size_t before = owner.events.size();
+             nowNs() < deadline &&
+             (nowNs() - quietSince <= CaptureQuietNs || !transfers.empty());) {
             owner.collect(20);
-            if (owner.events.size() != before)
-                quietSince = nowNs();
+            for (; seen < owner.events.size(); ++seen, quietSince = nowNs()) {
+                const OwnerEvent &e = owner.events[seen];
+                if (e.kind == "request" && !copied.firstNs)
+                    copied.firstNs = e.ns;
+                if (e.kind == "incr")
+                    transfers.insert(e.transfer());
+                if (e.ends() && transfers.count(e.transfer()))
+                    transfers.erase(transfers.find(e.transfer()));
+                if (e.kind == "served")
+                    copied.lastNs = e.ns;
+            }
         }
-        return std::any_of(owner.events.begin(), owner.events.end(),
-                           [](const OwnerEvent &e) { return e.kind == "served"; });
+        return copied.lastNs > 0;
     }
 
     // Fills slots 1 and 2 with short texts and checks that F1 and F2 paste them.
     bool fillSlots(Owner &owner)
     {
+        Copied copied;
         for (const char *text : SlotTexts) {
-            if (!copy(owner, text)) {
+            if (!copy(owner, text, copied)) {
                 std::printf("Tessel did not read \"%s\"\n", text);
                 return false;
             }
@@ -262,10 +371,12 @@ public:
             return;
         }
         const double capMs = toMs(options.capNs);
-        Figure pressServer, pressSeen, ping;
+        Figure pressServer, pressSeen, ping, frozenPing, frozenPress;
         int frozen = 0;
         int noRead = 0;
         int missingPastes = 0;
+        int transfers = 0;
+        int duringTransfer = 0;
         QByteArray note;
         const KeyCode f1 = XKeysymToKeycode(x.display, XK_F1);
         for (int round = 0; round < options.rounds && frozen < options.maxFrozen; ++round) {
@@ -295,29 +406,95 @@ public:
             ping.add(measured.pingMs);
             pressServer.add(measured.serverMs);
             pressSeen.add(measured.seenMs);
+            if (options.verbose)
+                std::printf("  %s round %d: F1->V server %.1f ms, seen %.2f ms; ping %.2f ms\n",
+                            c.name, round + 1, measured.serverMs, measured.seenMs, measured.pingMs);
             if (!measured.pinged || !measured.pasted) {
                 ++frozen;
+                // How long the freeze really was: until the window answers again.
+                settle();
+                XDriver::Measured after = measured;
+                x.late(after);
+                frozenPing.add(after.pingMs);
+                frozenPress.add(after.serverMs);
+                if (options.verbose)
+                    std::printf("  %s round %d froze: ping answered after %.1f s, V after %.1f s\n",
+                                c.name, round + 1, after.pingMs / 1000, after.serverMs / 1000);
                 continue;
             }
             // The paste is not measured, but the next round waits for it to be over.
             QByteArray line;
             if (!readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs))
                 ++missingPastes;
+            if (incr) {
+                // Whether the transfer was still going when the ping and the press were sent.
+                owner.collect(0);
+                ++transfers;
+                duringTransfer += std::none_of(
+                    owner.events.begin(), owner.events.end(), [&](const OwnerEvent &e) {
+                        return e.ends() && e.transfer() == reading.transfer() &&
+                               e.ns >= reading.ns && e.ns <= measured.startNs;
+                    });
+            }
         }
         std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s | %2d", c.name,
                     shown(pressServer, false, capMs).data(), shown(pressServer, true, capMs).data(),
                     shown(pressSeen, false, capMs).data(), shown(pressSeen, true, capMs).data(),
                     shown(ping, false, capMs).data(), shown(ping, true, capMs).data(), ping.size());
         if (frozen)
-            std::printf("; %d cut at %.0f s", frozen, capMs / 1000);
+            std::printf("; %d cut at %.0f s (in full: ping max %.1f s, F1->V max %.1f s)", frozen,
+                        capMs / 1000, frozenPing.maximum() / 1000, frozenPress.maximum() / 1000);
         if (noRead)
             std::printf("; %d rounds with no read begun", noRead);
         if (missingPastes)
             std::printf("; %d pastes did not arrive", missingPastes);
+        if (transfers)
+            std::printf("; %d of %d sent during the transfer", duringTransfer, transfers);
         if (!note.isEmpty())
             std::printf("; %s", note.constData());
         std::printf("\n");
         std::fflush(stdout);
+    }
+
+    // The owner's view of small captures: from its taking the clipboard to the last request
+    // it served, and to the first request.
+    void runCaptures(Owner &owner)
+    {
+        Figure complete, first;
+        Copied copied;
+        // A worker replaced after the last case's paste is back by then.
+        QThread::msleep(CalmBeforeCapturesMs);
+        for (int round = 0; round < options.rounds; ++round) {
+            settle();
+            if (!copy(owner, "tessel small capture " + QByteArray::number(round), copied))
+                continue;
+            complete.add(toMs(copied.lastNs - copied.ownedNs));
+            first.add(toMs(copied.firstNs - copied.ownedNs));
+            if (options.verbose)
+                std::printf("  capture %d: last served %.2f ms, first request %.2f ms\n", round + 1,
+                            toMs(copied.lastNs - copied.ownedNs),
+                            toMs(copied.firstNs - copied.ownedNs));
+        }
+        std::printf("small text | owned->last request served: median %s ms, max %s ms | "
+                    "owned->first request: median %s ms, max %s ms | %d of %d captures read\n",
+                    shown(complete, false).data(), shown(complete, true).data(),
+                    shown(first, false).data(), shown(first, true).data(), complete.size(),
+                    options.rounds);
+    }
+
+    // One whole capture of the large INCR text, with nothing in its way.
+    void runFullIncr()
+    {
+        Owner owner;
+        Copied copied;
+        settle();
+        if (!owner.start(QStringLiteral("incr"), options.incrText) ||
+            !copy(owner, QByteArray(), copied, FullIncrTimeoutNs))
+            std::printf("%d MiB capture: not served\n", options.incrMiB);
+        else
+            std::printf("%d MiB capture: owned->last served %.0f ms\n", options.incrMiB,
+                        toMs(copied.lastNs - copied.ownedNs));
+        settle();
     }
 
 private:
@@ -339,12 +516,25 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
     if (!pings || !startReceiver(receiver, x.display, options.receiver))
         return false;
 
+    const bool memory = options.wants("memory");
+    if (memory) {
+        // The worker is started with the window; it has captured nothing yet.
+        for (int i = 0; i < 50 && !workerOf(tessel.processId()); ++i)
+            QThread::msleep(100);
+        QThread::msleep(1000);
+        std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
+                    "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
+        printMemory("idle, nothing captured", tessel.processId());
+    }
+
     ResponsiveBench bench(options, x, receiver, window);
-    Owner textOwner;
-    if (!textOwner.start(QStringLiteral("text")) || !bench.fillSlots(textOwner)) {
+    auto textOwner = std::make_unique<Owner>();
+    if (!textOwner->start(QStringLiteral("text")) || !bench.fillSlots(*textOwner)) {
         std::fprintf(stderr, "bench_responsive: could not fill slots 1 and 2\n");
         return false;
     }
+    if (memory)
+        printMemory("after two short texts", tessel.processId());
 
     const Case cases[] = {
         {"idle", ""},
@@ -369,6 +559,19 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
             bench.runCase(c);
     }
 
+    if (options.wants("capture")) {
+        std::printf("\n");
+        bench.runCaptures(*textOwner);
+        if (memory)
+            printMemory("after the small captures", tessel.processId());
+    }
+    textOwner.reset();
+    if (options.wants("full")) {
+        std::printf("\n");
+        bench.runFullIncr();
+        if (memory)
+            printMemory("after a whole large capture", tessel.processId());
+    }
     return true;
 }
 
@@ -384,27 +587,28 @@ int main(int argc, char **argv)
          {"cap", "Where a wait is cut off.", "seconds", QStringLiteral("30")},
          {"max-frozen", "Rounds cut off after which a case stops.", "n", QStringLiteral("3")},
          {"incr-mib", "The size of the INCR text.", "n", QStringLiteral("100")},
-         {"start-runs", "Starts of the capture worker.", "n", QStringLiteral("10")},
-         {"only", "The parts to run: idle,hang,slow,incr,start.", "parts"}},
+         {"start-runs", "Starts of Tessel of each kind; twice as many of its worker.", "n",
+          QStringLiteral("5")},
+         {"only", "The parts to run: idle,hang,slow,incr,capture,full,start,memory.", "parts"},
+         {"verbose", "Print every round."}},
         true);
     Options options(parser);
 
     XDriver x;
-    if (!x.open()) {
-        std::fprintf(stderr, "bench_responsive: cannot open the X display with XInput 2.2 "
-                             "(is DISPLAY set?)\n");
+    if (!x.open())
         return 1;
-    }
     QTemporaryDir scratch;
     options.incrText = scratch.filePath(QStringLiteral("incr"));
     if (!writeFile(options.incrText, makeText(qint64(options.incrMiB) << 20)))
         return 1;
-    std::printf("display %s, window manager: %s\ntessel: %s\n", DisplayString(x.display),
-                windowManagerName(x.display).constData(), qPrintable(options.tessel));
+    std::printf("tessel: %s (%s)\n", qPrintable(options.tessel),
+                hasCaptureWorker(options.tessel) ? "capture worker" : "no capture worker");
     std::fflush(stdout);
 
-    if (options.wants("start"))
+    if (options.wants("start")) {
         benchWorkerStart(options);
+        benchFirstCapture(options);
+    }
     QProcess tessel;
     QProcess receiver;
     const bool ran = runParts(options, x, tessel, receiver);
