@@ -107,6 +107,18 @@ double Figure::maximum() const
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
+QByteArray Figure::pair(int width, int decimals, double capMs) const
+{
+    QByteArray text;
+    for (const double value : {median(), maximum()}) {
+        const QByteArray shown = values.empty() ? QByteArray("-")
+                                                : (capMs > 0 && value >= capMs ? ">=" : "") +
+                                                      QByteArray::number(value, 'f', decimals);
+        text += (text.isEmpty() ? "" : " ") + shown.rightJustified(width);
+    }
+    return text;
+}
+
 long long nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -37,6 +37,9 @@ public:
     int size() const { return int(values.size()); }
     double median() const;
     double maximum() const;
+    // "median max", each right-aligned in width characters with decimals; a value at or over
+    // capMs (a wait cut off, where given) is shown as ">=", no samples as "-".
+    QByteArray pair(int width, int decimals, double capMs = 0) const;
 
 private:
     std::vector<double> values;

@@ -72,6 +72,8 @@ void parseOptions(QCommandLineParser &parser, QList<QCommandLineOption> options,
     parser.addHelpOption();
     parser.addOptions(options);
     parser.process(*QCoreApplication::instance());
+    // Each line goes out as it is printed, also into a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 }
 
 QByteArray windowManagerName(Display *display)

@@ -254,9 +254,9 @@ void printReport(bool x11, const std::vector<Result> &all)
     std::printf("%-16s %5s | %19s | %19s | %19s | %s\n", "case", "runs", "capture ms med/max",
                 "repaint ms med/max", "tooltip ms med/max", "tooltip shown");
     for (const Result &r : all) {
-        std::printf("%-16s %5d | %9.2f %9.2f | %9.2f %9.2f | %9.2f %9.2f | %s\n", r.c->name,
-                    r.capture.size(), r.capture.median(), r.capture.maximum(), r.repaint.median(),
-                    r.repaint.maximum(), r.tooltip.median(), r.tooltip.maximum(),
+        std::printf("%-16s %5d | %s | %s | %s | %s\n", r.c->name, r.capture.size(),
+                    r.capture.pair(9, 2).data(), r.repaint.pair(9, 2).data(),
+                    r.tooltip.pair(9, 2).data(),
                     r.tipChars < 0 ? "no (empty tip)"
                                    : qPrintable(QStringLiteral("yes, %1 chars").arg(r.tipChars)));
     }

@@ -309,7 +309,6 @@ public:
                     qPrintable(png.fileName()), int(encoded.size()), int(bmp.size()), total >> 20,
                     double(sample.size()) / qCompress(sample, 1).size(),
                     double(prose.size()) / qCompress(prose, 1).size());
-        std::fflush(stdout);
     }
 
 private:
@@ -329,7 +328,6 @@ private:
         const QString base = cache + QStringLiteral("/plasma.png");
         if (!QFile::exists(base)) {
             std::printf("making %s with ImageMagick...\n", qPrintable(base));
-            std::fflush(stdout);
             QProcess::execute(QStringLiteral("convert"),
                               QStringLiteral("-seed 7 -size %1x%2 plasma:fractal -depth 8")
                                       .arg(ImageWidth)
@@ -348,7 +346,6 @@ private:
                 image.setPixel(copy * 16 + x, y, qRgb(copy * 25, 255 - copy * 25, 128));
         }
         std::printf("encoding %s...\n", qPrintable(path));
-        std::fflush(stdout);
         return writeFile(path, encodeImage(image, "PNG")) ? path : QString();
     }
 
@@ -360,7 +357,6 @@ private:
         if (QFile::exists(path))
             return path;
         std::printf("encoding %s...\n", qPrintable(path));
-        std::fflush(stdout);
         QImage image(side, side, QImage::Format_Mono);
         image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
         image.fill(0);
@@ -385,7 +381,6 @@ void printHeader()
     std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
                 "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
                 "peak +", "worker", "target");
-    std::fflush(stdout);
 }
 
 void printRow(const Result &r)
@@ -395,7 +390,6 @@ void printRow(const Result &r)
         r.c->name, r.copies, r.cpu.median(), r.cpu.maximum(), r.wall.median(), r.wall.maximum(),
         r.owner.median(), r.idle.rssMb, r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
         r.after.hwmMb - r.idle.rssMb, r.after.workerHwmMb, r.c->target);
-    std::fflush(stdout);
 }
 
 } // namespace

@@ -147,9 +147,8 @@ int main(int argc, char **argv)
             QThread::msleep(PauseBetweenPressesMs);
             failed += press(x, receiver, fKey, clip.report, PressTimeoutNs, &f) ? 0 : 1;
         }
-        std::printf("%-14s | %10.1f %10.1f | %10.2f %10.2f | %10.2f %10.2f", clip.name,
-                    f.server.median(), f.server.maximum(), f.seen.median(), f.seen.maximum(),
-                    f.inApp.median(), f.inApp.maximum());
+        std::printf("%-14s | %s | %s | %s", clip.name, f.server.pair(10, 1).data(),
+                    f.seen.pair(10, 2).data(), f.inApp.pair(10, 2).data());
         if (failed)
             std::printf("  (%d of %d presses gave no paste)", failed, presses);
         std::printf("\n");
@@ -158,7 +157,6 @@ int main(int argc, char **argv)
                 "%-14s   of which in the receiver: image transfer %.1f ms median, %.1f max; "
                 "decode %.1f ms median, %.1f max\n",
                 "", f.fetch.median(), f.fetch.maximum(), f.decode.median(), f.decode.maximum());
-        std::fflush(stdout);
     }
     stopProcess(receiver);
     stopProcess(tessel);

@@ -30,7 +30,6 @@ public:
             if (text.isEmpty())
                 return;
             std::printf("text %lld %d\n", nowNs(), int(text.size()));
-            std::fflush(stdout);
             QTimer::singleShot(0, this, &QLineEdit::clear);
         });
     }
@@ -55,14 +54,12 @@ protected:
         std::printf("image %lld %dx%d fetch %.1f ms, decode %.1f ms, %d bytes\n", decoded,
                     image.width(), image.height(), double(fetched - start) / 1e6,
                     double(decoded - fetched) / 1e6, int(encoded.size()));
-        std::fflush(stdout);
     }
 
     void focusInEvent(QFocusEvent *event) override
     {
         QLineEdit::focusInEvent(event);
         std::printf("active\n");
-        std::fflush(stdout);
     }
 };
 
@@ -71,12 +68,13 @@ protected:
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Each report goes out as it is printed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     PasteField field;
     field.setWindowTitle(QStringLiteral("bench paste receiver"));
     field.resize(400, 40);
     field.move(600, 300);
     field.show();
     std::printf("ready %llu\n", static_cast<unsigned long long>(field.winId()));
-    std::fflush(stdout);
     return app.exec();
 }

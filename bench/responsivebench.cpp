@@ -49,15 +49,6 @@ const int PauseBetweenRoundsMs = 100;
 const long long KeyHoldNs = 100 * Ms;
 const int CalmBeforeCapturesMs = 1000;
 
-// A figure's median or maximum; one that is the cap (a wait cut off) is shown as ">=".
-QByteArray shown(const Figure &figure, bool maximum, double capMs = 0)
-{
-    if (!figure.size())
-        return "-";
-    const double ms = maximum ? figure.maximum() : figure.median();
-    return (capMs > 0 && ms >= capMs ? ">=" : "") + QByteArray::number(ms, 'f', 1);
-}
-
 // What the owner reported (see tests/fakeowner/selectionowner.h): its kind, the target, the
 // time and the requestor window.
 struct OwnerEvent {
@@ -183,7 +174,6 @@ void printMemory(const char *when, qint64 tesselPid)
     std::printf("%-28s | %6s %6s %6s | %6s %6s %6s\n", when, mib(tessel.rss).data(),
                 mib(tessel.pss).data(), mib(tessel.peak).data(), mib(worker.rss).data(),
                 mib(worker.pss).data(), mib(worker.peak).data());
-    std::fflush(stdout);
 }
 
 // Whether the worker answers a ping on its standard output (after its Ready).
@@ -229,8 +219,7 @@ void benchWorkerStart(const Options &options)
         if (!worker.waitForFinished(3000))
             stopProcess(worker);
     }
-    std::printf("  %d runs: median %s ms, max %s ms\n", ready.size(), shown(ready, false).data(),
-                shown(ready, true).data());
+    std::printf("  %d runs: median, max %s ms\n", ready.size(), ready.pair(0, 1).data());
 }
 
 // From the window's appearance until Tessel first reads an owner that takes the clipboard
@@ -272,15 +261,13 @@ void benchFirstCapture(const Options &options)
         }
         stopProcess(tessel);
     }
-    std::printf("  start->window viewable: median %s ms, max %s ms (%d runs)\n"
-                "  window viewable->first request, taken every %lld ms: median %s ms, max %s ms "
-                "(%d of %d runs read)\n"
-                "  taken once as the window appears: read in %d of %d runs, median %s ms, max "
-                "%s ms after\n",
-                shown(viewable, false).data(), shown(viewable, true).data(), viewable.size(),
-                RetakeEveryNs / Ms, shown(firstRead, false).data(), shown(firstRead, true).data(),
-                firstRead.size(), options.startRuns, singleRead.size(), options.startRuns,
-                shown(singleRead, false).data(), shown(singleRead, true).data());
+    std::printf("  start->window viewable: median, max %s ms (%d runs)\n"
+                "  window viewable->first request, taken every %lld ms: median, max %s ms (%d of "
+                "%d runs read)\n  taken once as the window appears: read in %d of %d runs, "
+                "median, max %s ms after\n",
+                viewable.pair(0, 1).data(), viewable.size(), RetakeEveryNs / Ms,
+                firstRead.pair(0, 1).data(), firstRead.size(), options.startRuns, singleRead.size(),
+                options.startRuns, singleRead.pair(0, 1).data());
 }
 
 struct Case {
@@ -437,10 +424,8 @@ public:
                     });
             }
         }
-        std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s | %2d", c.name,
-                    shown(pressServer, false, capMs).data(), shown(pressServer, true, capMs).data(),
-                    shown(pressSeen, false, capMs).data(), shown(pressSeen, true, capMs).data(),
-                    shown(ping, false, capMs).data(), shown(ping, true, capMs).data(), ping.size());
+        std::printf("%-6s | %s | %s | %s | %2d", c.name, pressServer.pair(9, 1, capMs).data(),
+                    pressSeen.pair(9, 1, capMs).data(), ping.pair(9, 1, capMs).data(), ping.size());
         if (frozen)
             std::printf("; %d cut at %.0f s (in full: ping max %.1f s, F1->V max %.1f s)", frozen,
                         capMs / 1000, frozenPing.maximum() / 1000, frozenPress.maximum() / 1000);
@@ -453,7 +438,6 @@ public:
         if (!note.isEmpty())
             std::printf("; %s", note.constData());
         std::printf("\n");
-        std::fflush(stdout);
     }
 
     // The owner's view of small captures: from its taking the clipboard to the last request
@@ -475,10 +459,9 @@ public:
                             toMs(copied.lastNs - copied.ownedNs),
                             toMs(copied.firstNs - copied.ownedNs));
         }
-        std::printf("small text | owned->last request served: median %s ms, max %s ms | "
-                    "owned->first request: median %s ms, max %s ms | %d of %d captures read\n",
-                    shown(complete, false).data(), shown(complete, true).data(),
-                    shown(first, false).data(), shown(first, true).data(), complete.size(),
+        std::printf("small text | owned->last request served: median, max %s ms | owned->first "
+                    "request: median, max %s ms | %d of %d captures read\n",
+                    complete.pair(0, 1).data(), first.pair(0, 1).data(), complete.size(),
                     options.rounds);
     }
 
@@ -552,7 +535,6 @@ bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &re
                     "ping round trip ms", "n");
         std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median", "max",
                     "median", "max");
-        std::fflush(stdout);
     }
     for (const Case &c : cases) {
         if (options.wants(c.name))
@@ -603,7 +585,6 @@ int main(int argc, char **argv)
         return 1;
     std::printf("tessel: %s (%s)\n", qPrintable(options.tessel),
                 hasCaptureWorker(options.tessel) ? "capture worker" : "no capture worker");
-    std::fflush(stdout);
 
     if (options.wants("start")) {
         benchWorkerStart(options);
