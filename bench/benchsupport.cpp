@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
@@ -92,6 +93,12 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 double Figure::median() const
 {
     if (values.empty())
@@ -131,9 +138,24 @@ double toMs(long long ns)
     return double(ns) / 1e6;
 }
 
+void parseOptions(QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    parser.addHelpOption();
+    parser.addOptions(options);
+    parser.process(*QCoreApplication::instance());
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
 int intOption(const QCommandLineParser &parser, const QString &name, int minimum)
 {
     return std::max(minimum, parser.value(name).toInt());
+}
+
+bool picked(const QCommandLineParser &parser, const char *name)
+{
+    const QStringList texts = parser.value(QStringLiteral("only")).split(QLatin1Char(','));
+    return std::any_of(texts.begin(), texts.end(),
+                       [name](const QString &text) { return QLatin1String(name).contains(text); });
 }
 
 QString besideThisProgram(const QString &relative)
@@ -146,20 +168,20 @@ QString fakeOwner()
     return QStringLiteral(TESSEL_FAKEOWNER);
 }
 
-void stopProcess(QProcess &process, int waitMs)
+void Process::stop(int waitMs)
 {
-    if (process.state() == QProcess::NotRunning)
+    if (state() == NotRunning)
         return;
-    process.terminate();
-    if (!process.waitForFinished(waitMs)) {
-        process.kill();
-        process.waitForFinished(waitMs);
+    terminate();
+    if (!waitForFinished(waitMs)) {
+        kill();
+        waitForFinished(waitMs);
     }
 }
 
 QProcess &Owners::start(const QStringList &command, QProcess::ProcessChannelMode mode)
 {
-    processes.push_back(std::make_unique<QProcess>());
+    processes.push_back(std::make_unique<Process>());
     processes.back()->setProcessChannelMode(mode);
     processes.back()->start(command.first(), command.mid(1));
     return *processes.back();
@@ -168,7 +190,7 @@ QProcess &Owners::start(const QStringList &command, QProcess::ProcessChannelMode
 void Owners::stop(size_t keep, int waitMs)
 {
     while (processes.size() > keep) {
-        stopProcess(*processes.front(), waitMs);
+        processes.front()->stop(waitMs);
         processes.erase(processes.begin());
     }
 }
@@ -202,20 +224,20 @@ namespace {
 
 QByteArray procFile(qint64 pid, const QString &name)
 {
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(name));
-    return pid > 0 && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return pid > 0 ? readFile(QStringLiteral("/proc/%1/%2").arg(pid).arg(name)) : QByteArray();
 }
 
-} // namespace
-
-long long procKb(qint64 pid, const char *file, const QByteArray &field)
+// A field of /proc/PID/status or /proc/PID/smaps_rollup in MiB, or -1.
+double procMiB(qint64 pid, const char *file, const QByteArray &field)
 {
     for (const QByteArray &line : procFile(pid, QLatin1String(file)).split('\n')) {
         if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024;
     }
     return -1;
 }
+
+} // namespace
 
 double cpuMs(qint64 pid, bool reapedChildren)
 {
@@ -250,11 +272,8 @@ qint64 workerOf(qint64 pid)
 
 Memory memoryOf(qint64 pid)
 {
-    const auto mib = [pid](const char *file, const char *field) {
-        const long long kb = procKb(pid, file, field);
-        return kb < 0 ? -1.0 : double(kb) / 1024;
-    };
-    return {mib("status", "VmRSS"), mib("smaps_rollup", "Pss"), mib("status", "VmHWM")};
+    return {procMiB(pid, "status", "VmRSS"), procMiB(pid, "smaps_rollup", "Pss"),
+            procMiB(pid, "status", "VmHWM")};
 }
 
 } // namespace bench

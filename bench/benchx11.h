@@ -11,7 +11,6 @@
 
 class QCommandLineOption;
 class QCommandLineParser;
-class QProcess;
 
 // Xlib's types as Xlib declares them: its header defines macros (Bool, Status) that break Qt
 // headers included after it.
@@ -26,14 +25,12 @@ typedef union _XEvent XEvent;
 // What the benches that drive the real program on an X display share.
 namespace bench {
 
-// Reads the options of a bench that drives the real program: its own, --tessel (the program
-// measured, by default the one built with the bench) and, with receiver, --receiver.
-void parseOptions(QCommandLineParser &parser, QList<QCommandLineOption> options, bool receiver);
+// parseOptions with --tessel (the program measured, by default the one built with the bench)
+// and, with receiver, --receiver.
+void parseTesselOptions(QCommandLineParser &parser, QList<QCommandLineOption> options,
+                        bool receiver);
 
-// The window manager's name, "none" without one.
-QByteArray windowManagerName(Display *display);
-
-// The environment Tessel is started in: this one, with the platform left to Tessel.
+// This environment, with the platform left to Tessel.
 QProcessEnvironment tesselEnvironment();
 
 // Starts program (Tessel, or a shell that becomes it) and waits until Tessel's window is
@@ -41,9 +38,9 @@ QProcessEnvironment tesselEnvironment();
 Window startTessel(QProcess &tessel, const QString &program, const QStringList &arguments = {},
                    const QProcessEnvironment &environment = tesselEnvironment());
 
-// Starts the receiver (bench_paste_receiver) and gives it the keyboard focus, which it
-// reports as "active"; false after saying why on stderr.
-bool startReceiver(QProcess &receiver, Display *display, const QString &program);
+// Starts bench_paste_receiver and waits until it has the keyboard focus; false after saying
+// why.
+bool startReceiver(QProcess &receiver, const QString &program);
 
 // The bench's own display connection: XTest presses, the raw key presses the server reports
 // with its own timestamps whoever holds a grab, and _NET_WM_PING with its replies.
@@ -51,11 +48,10 @@ class XDriver {
 public:
     ~XDriver();
 
-    // Opens the display in $DISPLAY and says which it is and its window manager; false, after
-    // saying why on stderr, without a display or without XInput 2.2.
+    // Opens $DISPLAY and says which it is and its window manager; false, after saying why,
+    // without a display or without XInput 2.2.
     bool open();
 
-    // Whether window lists _NET_WM_PING among the protocols it takes part in.
     bool answersPings(Window window);
 
     struct Measured {
@@ -65,8 +61,10 @@ public:
         double serverMs = 0; // the server's time of the V press minus that of the F-key press
         double seenMs = 0;   // from just before the F-key request until the bench saw the V
         long long startNs = 0;
+        long long capNs = 0;
         long serial = 0; // the ping's
-        int fPress = -1; // among the raw presses, once the F-key's has come
+        KeyCode fKey = 0;
+        size_t from = 0; // the first raw press that can be the F-key's
     };
 
     // Sends a _NET_WM_PING to window (unless 0) and presses fKey (unless 0) at the same moment,
@@ -75,12 +73,9 @@ public:
     // longer than a typist holds it, the server would repeat it.
     Measured measure(Window window, KeyCode fKey, long long capNs, long long holdNs);
 
-    // The figures of a measure() cut off at the cap, from the ping's reply and the V that came
-    // later; the cap where they have not come yet.
-    void late(Measured &measured);
-
-    // Handles every event that has come in.
-    void drain();
+    // Brings the figures of a measure() cut off at the cap up to date with the reply and the V
+    // that came since.
+    void update(Measured &measured);
 
     Display *display = nullptr;
     Window root = 0;
@@ -93,8 +88,9 @@ private:
         long long receivedNs = 0;
     };
 
-    bool selectRaw();
-    bool pump(long long deadlineNs);
+    void fill(Measured &measured) const;
+    void pump(long long deadlineNs);
+    void drain();
     void handle(XEvent &event);
 
     int xiOpcode = 0;

@@ -12,14 +12,12 @@
 #include <QClipboard>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QThread>
 #include <QToolTip>
 #include <QWindow>
 
@@ -27,7 +25,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <vector>
 
 namespace {
 
@@ -63,7 +60,6 @@ const Case Cases[] = {
 };
 
 struct Result {
-    const Case *c = nullptr;
     Figure capture;      // clipboardDataChanged as a whole
     Figure repaint;      // table->viewport()->repaint()
     Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
@@ -81,18 +77,12 @@ template <typename F> double timeMs(F &&work)
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && !timer.hasExpired(timeoutMs)) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
     return done();
 }
 
@@ -119,43 +109,25 @@ private:
     QByteArray png;
 };
 
-// The data object a Qt application puts on the clipboard when it copies a text, an image
-// or a set of formats; payload is the text's bytes or the encoded image.
-QMimeData *makeQtData(Kind kind, const QByteArray &payload)
+// The data of a case set in-process: as a platform clipboard gives a text or a copied PNG,
+// or as a Qt application offers a text, an image or a set of formats. payload is the text's
+// bytes or the encoded image.
+QMimeData *inProcessData(Kind kind, const QByteArray &payload)
 {
-    auto *data = new QMimeData;
-    if (kind == Kind::QtText) {
-        data->setText(QString::fromUtf8(payload));
-    } else if (kind == Kind::QtImage) {
-        data->setImageData(QImage::fromData(payload, "PNG"));
-    } else {
-        for (int i = 0; i < FormatCount; ++i)
-            data->setData(
-                QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0')),
-                QByteArray::number(i).rightJustified(FormatBytes, '#'));
-    }
-    return data;
-}
-
-QMimeData *makeInProcessData(const Case &c, const QByteArray &payload)
-{
-    if (c.kind == Kind::Png)
+    if (kind == Kind::Png)
         return new EncodedImageMime(payload);
-    if (c.kind == Kind::Text) {
-        auto *data = new QMimeData;
+    auto *data = new QMimeData;
+    if (kind == Kind::Text)
         data->setData(QStringLiteral("text/plain"), payload);
-        return data;
-    }
-    return makeQtData(c.kind, payload);
-}
-
-QByteArray payloadFor(const Case &c, const QByteArray &png)
-{
-    if (c.kind == Kind::Text || c.kind == Kind::QtText)
-        return makeText(c.bytes);
-    if (c.kind == Kind::Png || c.kind == Kind::QtImage)
-        return png;
-    return QByteArray();
+    else if (kind == Kind::QtText)
+        data->setText(QString::fromUtf8(payload));
+    else if (kind == Kind::QtImage)
+        data->setImageData(QImage::fromData(payload, "PNG"));
+    for (int i = 0; kind == Kind::Formats && i < FormatCount; ++i)
+        data->setData(
+            QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0')),
+            QByteArray::number(i).rightJustified(FormatBytes, '#'));
+    return data;
 }
 
 // The owner of a case's data in file, for --x11: xclip, or the fake owner as a Qt
@@ -175,30 +147,28 @@ public:
     {
         window.show();
         table = window.findChild<QTableWidget *>();
-        for (QPushButton *button : window.findChildren<QPushButton *>()) {
-            if (button->text() == QLatin1String("Empty"))
-                emptyButton = button;
-        }
         waitUntil([this] { return window.windowHandle() && window.windowHandle()->isExposed(); },
                   5000);
         QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
                          [this] { onClipboardChange(); });
     }
 
-    bool run(const Case &c, const QByteArray &png, int runs, Result &result)
+    // Runs a case and prints its figures and the formats it offered.
+    bool run(const Case &c, const QByteArray &png, int runs, bool print = true)
     {
-        result.c = &c;
-        const QByteArray payload = payloadFor(c, png);
+        Result result;
+        const bool text = c.kind == Kind::Text || c.kind == Kind::QtText;
+        const QByteArray payload = text ? makeText(c.bytes) : png;
         const QString file = dir.filePath(QStringLiteral("payload"));
         if (x11 && !writeFile(file, payload))
             return false;
         for (int r = 0; r < runs; ++r) {
-            emptyButton->click();
+            QMetaObject::invokeMethod(&window, "onempty");
             capturedMs = -1;
             if (x11)
                 owners.start(ownerCommand(c.kind, file), QProcess::MergedChannels);
             else
-                QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
+                QGuiApplication::clipboard()->setMimeData(inProcessData(c.kind, payload));
             if (!waitUntil([this] { return capturedMs >= 0; }, ChangeTimeoutMs)) {
                 std::fprintf(stderr, "%s: nothing was captured\n", c.name);
                 return false;
@@ -209,6 +179,17 @@ public:
             result.formats = QGuiApplication::clipboard()->mimeData()->formats();
             paintAndHover(result);
         }
+        QStringList shown = result.formats;
+        if (shown.size() > 20)
+            shown = shown.mid(0, 3) << QStringLiteral("...");
+        if (print)
+            std::printf("%-16s %5d | %s | %s | %s | %-15s | %d: %s\n", c.name, runs,
+                        result.capture.pair(9, 2).data(), result.repaint.pair(9, 2).data(),
+                        result.tooltip.pair(9, 2).data(),
+                        result.tipChars < 0
+                            ? "no (empty tip)"
+                            : qPrintable(QStringLiteral("yes, %1 chars").arg(result.tipChars)),
+                        int(result.formats.size()), qPrintable(shown.join(QStringLiteral(", "))));
         return true;
     }
 
@@ -243,32 +224,8 @@ private:
     Owners owners;
     TesselGui window;
     QTableWidget *table = nullptr;
-    QPushButton *emptyButton = nullptr;
     double capturedMs = -1;
 };
-
-void printReport(bool x11, const std::vector<Result> &all)
-{
-    std::printf("\nmode: %s\n", x11 ? "X11, data owned by another process (transfers counted)"
-                                    : "offscreen, data set in-process");
-    std::printf("%-16s %5s | %19s | %19s | %19s | %s\n", "case", "runs", "capture ms med/max",
-                "repaint ms med/max", "tooltip ms med/max", "tooltip shown");
-    for (const Result &r : all) {
-        std::printf("%-16s %5d | %s | %s | %s | %s\n", r.c->name, r.capture.size(),
-                    r.capture.pair(9, 2).data(), r.repaint.pair(9, 2).data(),
-                    r.tooltip.pair(9, 2).data(),
-                    r.tipChars < 0 ? "no (empty tip)"
-                                   : qPrintable(QStringLiteral("yes, %1 chars").arg(r.tipChars)));
-    }
-    std::printf("\nformats listed:\n");
-    for (const Result &r : all) {
-        QStringList shown = r.formats;
-        if (shown.size() > 20)
-            shown = shown.mid(0, 3) << QStringLiteral("...");
-        std::printf("%-16s %d: %s\n", r.c->name, int(r.formats.size()),
-                    qPrintable(shown.join(QStringLiteral(", "))));
-    }
-}
 
 QtMessageHandler defaultHandler = nullptr;
 
@@ -292,31 +249,28 @@ int main(int argc, char **argv)
     defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOptions({{"x11", "On the X display in $DISPLAY, the data owned by xclip or by the "
-                               "fake owner; otherwise offscreen, the data set in-process."},
-                       {"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
-                       {"only", "Only the cases whose name contains text.", "text"}});
-    parser.process(app);
+    parseOptions(parser,
+                 {{"x11", "On the X display in $DISPLAY, the data owned by xclip or by the fake "
+                          "owner; otherwise offscreen, the data set in-process."},
+                  {"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
+                  {"only", "Only the cases whose name contains one of the texts.", "texts"}});
     const int runs = intOption(parser, QStringLiteral("runs"));
     const QByteArray png = makePng();
     std::printf("PNG: %d bytes\n", png.size());
 
     Bench bench(x11);
     // The first capture, paint and tooltip load fonts and styles; keep that out of the figures.
-    std::vector<Result> all(1);
-    if (!bench.run(Cases[0], png, 1, all.back()))
+    if (!bench.run(Cases[0], png, 1, false))
         return 1;
-    all.clear();
+    std::printf("\nmode: %s\n", x11 ? "X11, data owned by another process (transfers counted)"
+                                    : "offscreen, data set in-process");
+    std::printf("%-16s %5s | %19s | %19s | %19s | %-15s | %s\n", "case", "runs",
+                "capture ms med/max", "repaint ms med/max", "tooltip ms med/max", "tooltip shown",
+                "formats listed");
     for (const Case &c : Cases) {
-        if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
-            continue;
-        std::printf("%s...\n", c.name);
-        std::fflush(stdout);
-        all.emplace_back();
-        if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, all.back()))
+        if (picked(parser, c.name) &&
+            !bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs))
             return 1;
     }
-    printReport(x11, all);
     return 0;
 }

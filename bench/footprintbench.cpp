@@ -5,12 +5,12 @@
 #include "benchx11.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
+#include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -32,15 +32,11 @@ const int BombCopies = 3;
 const int QuietMs = 300;
 const int IdleQuietMs = 1000;
 const int PollMs = 5;
-// A program the bench started is asked to end, then killed after this long.
-const int StopWaitMs = 5000;
 const int StartTimeoutMs = 20000;
 const int OwnerTimeoutMs = 20000;
 const int CaptureTimeoutMs = 300000;
 const int DefaultLimitMb = 8192;
 const qint64 HugeText = 100LL << 20;
-const int BombSide = 30000;
-const int HugeBombSide = 65535;
 
 // What an office suite offers besides the picture when it copies one: its own metafile
 // formats, large and fairly compressible.
@@ -54,12 +50,13 @@ const struct OfficeFormat {
     {"application/x-openoffice-svxb;windows_formatname=\"SVXB\"", 25LL << 20},
 };
 
-enum class Source { ShortText, Png, QtImage, Office, HugeText, Bomb, HugeBomb };
+enum class Source { ShortText, Png, QtImage, Office, HugeText, Bomb };
 
 struct Case {
     const char *name;
     Source source;
-    const char *target;
+    const char *target; // what the issue set, printed beside the figures
+    int bombSide = 0;
 };
 
 const Case Cases[] = {
@@ -68,23 +65,9 @@ const Case Cases[] = {
     {"image 4K (Qt)", Source::QtImage, "done ≤ 400 ms, ≤ 15 MB a clip, ≤ 200 MB after"},
     {"office-like", Source::Office, "≤ 60 MB a clip"},
     {"text 100 MiB", Source::HugeText, ""},
-    {"bomb 30000x30000", Source::Bomb, "no decode, peak and kept +< 20 MB"},
-    {"bomb 65535x65535", Source::HugeBomb, "no decode, peak and kept +< 20 MB"},
+    {"bomb 30000x30000", Source::Bomb, "no decode, peak and kept +< 20 MB", 30000},
+    {"bomb 65535x65535", Source::Bomb, "no decode, peak and kept +< 20 MB", 65535},
 };
-
-struct Usage {
-    double rssMb = 0;
-    double hwmMb = 0;
-    double workerHwmMb = 0; // the capture worker's peak, the largest where there were several
-};
-
-Usage usageOf(qint64 pid)
-{
-    Usage usage{procKb(pid, "status", "VmRSS") / 1024.0, procKb(pid, "status", "VmHWM") / 1024.0};
-    for (const qint64 child : childrenOf(pid))
-        usage.workerHwmMb = std::max(usage.workerHwmMb, procKb(child, "status", "VmHWM") / 1024.0);
-    return usage;
-}
 
 // The CPU of Tessel and its capture worker: the live children's, and what the ones that
 // ended (a worker replaced or restarted) left in the parent's cutime and cstime.
@@ -141,8 +124,9 @@ struct Result {
     Figure cpu;   // Tessel's and its worker's
     Figure wall;  // from the owner taking the clipboard until all was quiet
     Figure owner; // the owner's own work: encoding what it is asked for
-    Usage idle;
-    Usage after;
+    Memory idle;
+    Memory after;
+    double workerPeak = 0;
 };
 
 class FootprintBench {
@@ -152,8 +136,6 @@ public:
     {
     }
 
-    ~FootprintBench() { stopAll(); }
-
     // Starts the program, by default without GL integration, which would cost memory for
     // nothing; true once its window has shown and it has gone quiet.
     bool start(bool glNone = true)
@@ -162,7 +144,7 @@ public:
         environment.remove(QLatin1String(GlVariable));
         if (glNone)
             environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
-        tessel = std::make_unique<QProcess>();
+        tessel = std::make_unique<Process>();
         // The shell caps the address space and becomes the program, keeping its pid.
         return startTessel(*tessel, QStringLiteral("sh"),
                            {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
@@ -173,21 +155,20 @@ public:
                    [this, cpu = 0.0]() mutable {
                        QThread::msleep(PollMs * 4);
                        const double before = cpu;
-                       cpu = cpuMs(tessel->processId());
+                       cpu = cpuMs(pid());
                        return cpu != before;
                    },
                    true, IdleQuietMs, StartTimeoutMs) >= 0;
     }
 
-    Usage tesselUsage() const { return usageOf(tessel->processId()); }
+    qint64 pid() const { return tessel->processId(); }
 
     // Starts an owner (command: the program and its arguments) and waits until Tessel has
     // captured what it offers.
     bool capture(const QStringList &command, Result &result)
     {
         QProcess &current = owners.start(command, QProcess::MergedChannels);
-        const qint64 pid = tessel->processId();
-        const double cpuBefore = treeCpuMsOf(pid);
+        const double cpuBefore = treeCpuMsOf(pid());
         // xclip says this once it owns the selection, then counts on after each request.
         const QByteArray mark = command.first() == QLatin1String("xclip")
                                     ? "Waiting for selection request number 1"
@@ -208,7 +189,7 @@ public:
         const auto moved = [&] {
             current.waitForReadyRead(PollMs);
             const double before = tesselCpu + ownerCpu;
-            tesselCpu = treeCpuMsOf(pid);
+            tesselCpu = treeCpuMsOf(pid());
             if (current.state() == QProcess::Running)
                 ownerCpu = cpuMs(current.processId());
             return !current.readAll().isEmpty() || tesselCpu + ownerCpu != before;
@@ -223,43 +204,40 @@ public:
         result.wall.add(double(wallMs));
         result.owner.add(ownerCpu - ownerBefore);
         // The owners before this one lost the clipboard.
-        owners.stop(1, StopWaitMs);
+        owners.stop(1);
         return true;
     }
 
-    void stopAll()
+    void stop()
     {
-        owners.stop(0, StopWaitMs);
-        if (tessel)
-            stopProcess(*tessel, StopWaitMs);
+        owners.stop(0);
         tessel.reset();
     }
 
 private:
     QString tesselPath;
     int limitMb;
-    std::unique_ptr<QProcess> tessel;
+    std::unique_ptr<Process> tessel;
     Owners owners;
 };
 
 // Clipboard owners, of contents distinct for each copy so that nothing can be shared between
-// clips. Images are made once into the cache folder; the rest into a temporary one.
+// clips. Pictures are made once into the cache folder; the rest into a temporary one.
 class Inputs {
 public:
     explicit Inputs(QString cache) : cache(std::move(cache)) { QDir().mkpath(this->cache); }
 
-    // The picture of a copy, made once before the program starts; empty when it failed.
-    QString picture(Source source, int copy)
+    // The picture of a copy, made before the program starts; empty when it failed.
+    QString picture(const Case &c, int copy)
     {
-        if (source == Source::Bomb || source == Source::HugeBomb)
-            return bomb(source == Source::Bomb ? BombSide : HugeBombSide, copy);
-        return photo(copy);
+        return c.bombSide ? bomb(c.bombSide, copy) : photo(copy);
     }
 
-    // The owner of a copy: its program and arguments, or nothing when its data was not made.
-    QStringList owner(Source source, int copy)
+    // The owner of a copy: its program and arguments, an argument empty where its data could
+    // not be made.
+    QStringList owner(const Case &c, int copy)
     {
-        switch (source) {
+        switch (c.source) {
         case Source::ShortText:
             return xclip("-verbose",
                          scratchFile("text", "tessel footprint " +
@@ -267,46 +245,43 @@ public:
         case Source::HugeText:
             return xclip("-verbose",
                          scratchFile("text", makeText(HugeText, quint32(copy + 1) * 2654435761u)));
-        case Source::Bomb:
-        case Source::HugeBomb:
         case Source::Png:
-            return xclip("-verbose", picture(source, copy), true);
+        case Source::Bomb:
+            return xclip("-verbose", picture(c, copy), true);
         case Source::QtImage:
             return {fakeOwner(), QStringLiteral("qt-image"), photo(copy)};
         case Source::Office:
             break;
         }
         // What an office suite offers: the picture, its BMP and its own metafile formats.
-        QFile in(photo(copy));
-        const QByteArray encoded = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-        const QByteArray bmp = encodeImage(QImage::fromData(encoded, "PNG"), "BMP");
+        const QString png = photo(copy);
+        const QByteArray bmp = encodeImage(QImage(png), "BMP");
         QStringList command = {
-            fakeOwner(),   QStringLiteral("offer"),     QStringLiteral("image/png"),
-            in.fileName(), QStringLiteral("image/bmp"), scratchFile("bmp", bmp)};
+            fakeOwner(), QStringLiteral("offer"),     QStringLiteral("image/png"),
+            png,         QStringLiteral("image/bmp"), scratchFile("bmp", bmp)};
         int i = 0;
         for (const OfficeFormat &format : OfficeFormats) {
             command << QLatin1String(format.name)
                     << scratchFile("metafile" + QByteArray::number(++i),
-                                   makeMetafile(bmp, format.bytes, qHash(encoded)));
+                                   makeMetafile(bmp, format.bytes, quint32(copy)));
         }
-        return command.contains(QString()) ? QStringList() : command;
+        return command;
     }
 
     // What the cases copy: the picture, and how far zlib shrinks the metafiles and the texts.
     void describe()
     {
-        QFile png(photo(0));
-        const QByteArray encoded = png.open(QIODevice::ReadOnly) ? png.readAll() : QByteArray();
-        const QByteArray bmp = encodeImage(QImage::fromData(encoded, "PNG"), "BMP");
+        const QString png = photo(0);
+        const QByteArray bmp = encodeImage(QImage(png), "BMP");
         qint64 total = 0;
         for (const OfficeFormat &format : OfficeFormats)
             total += format.bytes;
         const QByteArray sample = makeMetafile(bmp, OfficeFormats[0].bytes, 0);
         const QByteArray prose = makeText(10 << 20);
-        std::printf("4K picture: %s, %d bytes\noffice-like: image/png, image/bmp (%d bytes) and "
+        std::printf("4K picture: %s, %lld bytes\noffice-like: image/png, image/bmp (%d bytes) and "
                     "%lld MiB in metafile formats, which zlib level 1 shrinks %.1fx\ntexts: prose "
                     "that zlib level 1 shrinks %.1fx\n",
-                    qPrintable(png.fileName()), int(encoded.size()), int(bmp.size()), total >> 20,
+                    qPrintable(png), QFileInfo(png).size(), int(bmp.size()), total >> 20,
                     double(sample.size()) / qCompress(sample, 1).size(),
                     double(prose.size()) / qCompress(prose, 1).size());
     }
@@ -370,13 +345,11 @@ private:
 
 void printHeader()
 {
-    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime for "
-                "one capture; done = "
-                "owner took the clipboard ->\nlast request, Tessel and owner quiet; owner = the "
-                "owner's CPU in that time; RSS after N "
-                "clips; a clip = (after - idle) / N; peak = VmHWM - idle;\nworker = the capture "
-                "worker's VmHWM, its idle RSS included (mostly Qt's shared pages); MiB = /proc kB "
-                "/ 1024\n",
+    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime "
+                "for one capture; done = owner took the clipboard ->\nlast request, Tessel and "
+                "owner quiet; owner = the owner's CPU in that time; RSS after N clips; a clip = "
+                "(after - idle) / N; peak = VmHWM - idle;\nworker = the capture worker's VmHWM, "
+                "its idle RSS included (mostly Qt's shared pages); MiB = /proc kB / 1024\n",
                 GlVariable);
     std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
                 "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
@@ -385,11 +358,10 @@ void printHeader()
 
 void printRow(const Result &r)
 {
-    std::printf(
-        "%-16s %5d | %9.0f %9.0f | %9.0f %9.0f %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n",
-        r.c->name, r.copies, r.cpu.median(), r.cpu.maximum(), r.wall.median(), r.wall.maximum(),
-        r.owner.median(), r.idle.rssMb, r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
-        r.after.hwmMb - r.idle.rssMb, r.after.workerHwmMb, r.c->target);
+    std::printf("%-16s %5d | %s | %s %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n", r.c->name,
+                r.copies, r.cpu.pair(9, 0).data(), r.wall.pair(9, 0).data(), r.owner.median(),
+                r.idle.rss, r.after.rss, (r.after.rss - r.idle.rss) / r.copies,
+                r.after.peak - r.idle.rss, r.workerPeak, r.c->target);
 }
 
 } // namespace
@@ -398,10 +370,10 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parseOptions(
+    parseTesselOptions(
         parser,
         {{"copies", "Copies per case.", "n", QString::number(DefaultCopies)},
-         {"only", "Only the cases whose name contains text.", "text"},
+         {"only", "Only the cases whose name contains one of the texts.", "texts"},
          {"cache", "Where the pictures are made once.", "dir",
           QDir::temp().filePath(QStringLiteral("tessel-bench-footprint"))},
          {"limit-mb", "The program's address space.", "n", QString::number(DefaultLimitMb)}},
@@ -416,44 +388,41 @@ int main(int argc, char **argv)
     Inputs inputs(parser.value(QStringLiteral("cache")));
     inputs.describe();
 
+    FootprintBench bench(tesselPath, limitMb);
+    for (const bool glNone : {false, true}) {
+        if (!bench.start(glNone))
+            return 1;
+        std::printf("idle, %s%s: RSS %.1f MiB%s\n", GlVariable, glNone ? "=none" : " unset",
+                    memoryOf(bench.pid()).rss, glNone ? " (target ≤ 30 MB)" : "");
+        bench.stop();
+    }
+    printHeader();
     int status = 0;
-    {
-        FootprintBench bench(tesselPath, limitMb);
-        for (const bool glNone : {false, true}) {
-            if (!bench.start(glNone))
-                return 1;
-            std::printf("idle, %s%s: RSS %.1f MiB%s\n", GlVariable, glNone ? "=none" : " unset",
-                        bench.tesselUsage().rssMb, glNone ? " (target ≤ 30 MB)" : "");
-            bench.stopAll();
+    for (const Case &c : Cases) {
+        if (!picked(parser, c.name))
+            continue;
+        Result result;
+        result.c = &c;
+        result.copies = c.bombSide ? std::min(copies, BombCopies) : copies;
+        const bool text = c.source == Source::ShortText || c.source == Source::HugeText;
+        bool ok = true;
+        for (int copy = 0; copy < result.copies && ok && !text; ++copy)
+            ok = !inputs.picture(c, copy).isEmpty();
+        if (!ok || !bench.start())
+            return 1;
+        result.idle = memoryOf(bench.pid());
+        for (int copy = 0; copy < result.copies && ok; ++copy) {
+            const QStringList owner = inputs.owner(c, copy);
+            ok = !owner.contains(QString()) && bench.capture(owner, result);
         }
-        printHeader();
-        for (const Case &c : Cases) {
-            if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
-                continue;
-            Result result;
-            result.c = &c;
-            result.copies = c.source == Source::Bomb || c.source == Source::HugeBomb
-                                ? std::min(copies, BombCopies)
-                                : copies;
-            const bool isText = c.source == Source::ShortText || c.source == Source::HugeText;
-            bool ok = true;
-            for (int copy = 0; copy < result.copies && ok && !isText; ++copy)
-                ok = !inputs.picture(c.source, copy).isEmpty();
-            if (!ok || !bench.start())
-                return 1;
-            result.idle = bench.tesselUsage();
-            for (int copy = 0; copy < result.copies && ok; ++copy) {
-                const QStringList owner = inputs.owner(c.source, copy);
-                ok = !owner.isEmpty() && !owner.last().isEmpty() && bench.capture(owner, result);
-            }
-            result.after = bench.tesselUsage();
-            bench.stopAll();
-            if (ok) {
-                printRow(result);
-            } else {
-                std::printf("%-16s failed\n", c.name);
-                status = 1;
-            }
+        result.after = memoryOf(bench.pid());
+        result.workerPeak = memoryOf(workerOf(bench.pid())).peak;
+        bench.stop();
+        if (ok) {
+            printRow(result);
+        } else {
+            std::printf("%-16s failed\n", c.name);
+            status = 1;
         }
     }
     return status;

@@ -37,10 +37,9 @@ struct Figures {
     Figure decode; // image pastes: the receiver's decode of them
 };
 
-// One press of the F-key, held until the synthetic V has reached the server; its figures
-// go to figures, unless none.
+// One press of the F-key, held until the synthetic V has reached the server.
 bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expect,
-           long long vTimeoutNs, Figures *figures)
+           long long vTimeoutNs, Figures &figures)
 {
     // Whatever the receiver said before this press is not about it.
     receiver.waitForReadyRead(0);
@@ -51,15 +50,12 @@ bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expec
         return false;
     const QList<QByteArray> fields = line.split(' ');
     const int fetch = fields.indexOf("fetch");
-    const int decode = fields.indexOf("decode");
-    if (figures) {
-        figures->server.add(measured.serverMs);
-        figures->seen.add(measured.seenMs);
-        figures->inApp.add(toMs(fields.value(1).toLongLong() - measured.startNs));
-        if (fetch > 0 && decode > 0) {
-            figures->fetch.add(fields.value(fetch + 1).toDouble());
-            figures->decode.add(fields.value(decode + 1).toDouble());
-        }
+    figures.server.add(measured.serverMs);
+    figures.seen.add(measured.seenMs);
+    figures.inApp.add(toMs(fields.value(1).toLongLong() - measured.startNs));
+    if (fetch > 0) {
+        figures.fetch.add(fields.value(fetch + 1).toDouble());
+        figures.decode.add(fields.value(fields.indexOf("decode") + 1).toDouble());
     }
     return true;
 }
@@ -70,12 +66,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parseOptions(parser,
-                 {{"presses", "Presses per clip.", "n", QString::number(DefaultPresses)},
-                  {"only", "Only the clips whose name contains text.", "text"}},
-                 true);
+    parseTesselOptions(parser,
+                       {{"presses", "Presses per clip.", "n", QString::number(DefaultPresses)},
+                        {"only", "Only the clips whose name contains one of the texts.", "texts"}},
+                       true);
     const int presses = intOption(parser, QStringLiteral("presses"));
-    const QByteArray only = parser.value(QStringLiteral("only")).toUtf8();
 
     XDriver x;
     if (!x.open())
@@ -96,11 +91,11 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    QProcess tessel;
-    QProcess receiver;
+    Process tessel;
+    Process receiver;
     Owners owners;
     if (!startTessel(tessel, parser.value(QStringLiteral("tessel"))) ||
-        !startReceiver(receiver, x.display, parser.value(QStringLiteral("receiver"))))
+        !startReceiver(receiver, parser.value(QStringLiteral("receiver"))))
         return 1;
 
     struct Clip {
@@ -125,7 +120,7 @@ int main(int argc, char **argv)
     for (const Clip &clip : clips) {
         // Copied in order, so the text lands in slot 1 (F1) and the image in slot 2 (F2).
         owners.start(xclip("-quiet", clip.file, clip.png), QProcess::ForwardedChannels);
-        if (!QByteArray(clip.name).contains(only)) {
+        if (!picked(parser, clip.name)) {
             // Read before the next copy takes the clipboard, which then lands in its own slot.
             QThread::msleep(1000);
             continue;
@@ -133,8 +128,9 @@ int main(int argc, char **argv)
 
         const KeyCode fKey = XKeysymToKeycode(x.display, clip.key);
         bool warm = false;
+        Figures ignored;
         for (int i = 0; i < WarmUpTries && !warm; ++i)
-            warm = press(x, receiver, fKey, clip.report, WarmUpPressTimeoutNs, nullptr);
+            warm = press(x, receiver, fKey, clip.report, WarmUpPressTimeoutNs, ignored);
         if (!warm) {
             std::printf("%-14s | no paste arrived: the replay did not reach the receiver\n",
                         clip.name);
@@ -145,7 +141,7 @@ int main(int argc, char **argv)
         int failed = 0;
         for (int i = 0; i < presses; ++i) {
             QThread::msleep(PauseBetweenPressesMs);
-            failed += press(x, receiver, fKey, clip.report, PressTimeoutNs, &f) ? 0 : 1;
+            failed += press(x, receiver, fKey, clip.report, PressTimeoutNs, f) ? 0 : 1;
         }
         std::printf("%-14s | %s | %s | %s", clip.name, f.server.pair(10, 1).data(),
                     f.seen.pair(10, 2).data(), f.inApp.pair(10, 2).data());
@@ -158,7 +154,5 @@ int main(int argc, char **argv)
                 "decode %.1f ms median, %.1f max\n",
                 "", f.fetch.median(), f.fetch.maximum(), f.decode.median(), f.decode.maximum());
     }
-    stopProcess(receiver);
-    stopProcess(tessel);
     return status;
 }

@@ -11,8 +11,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDataStream>
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -20,7 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -62,50 +60,49 @@ struct OwnerEvent {
     bool ends() const { return kind == "served" || kind == "abandoned"; }
 };
 
+using Match = std::function<bool(const OwnerEvent &)>;
+
+Match kindIs(const char *kind)
+{
+    return [kind](const OwnerEvent &e) { return e.kind == kind; };
+}
+
 // The fake owner's Xlib owner in a process of its own, driven step by step.
 class Owner {
 public:
-    ~Owner() { stopProcess(process); }
-
-    // mode: text, hang, slow or incr; file: the text it offers.
-    bool start(const QString &mode, const QString &file = QString())
+    // mode: text, hang, slow or incr; the incr owner sends file.
+    bool start(const char *mode, const QString &file = QString())
     {
+        QStringList arguments = {QStringLiteral("x11"), QLatin1String(mode)};
+        if (!file.isEmpty())
+            arguments << file;
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(fakeOwner(), QStringList{QStringLiteral("x11"), mode} +
-                                       (file.isEmpty() ? QStringList() : QStringList{file}));
-        OwnerEvent ready;
-        return process.waitForStarted() &&
-               waitFor([](const OwnerEvent &e) { return e.kind == "ready"; }, nowNs() + 60000 * Ms,
-                       ready);
+        process.start(fakeOwner(), arguments);
+        return process.waitForStarted() && waitFor(kindIs("ready"), nowNs() + 60000 * Ms);
     }
 
     // Forgets what was reported so far and takes the clipboard (offering text, for a text
-    // owner).
-    bool own(const QByteArray &text, OwnerEvent &owned)
+    // owner); the report that it did, with its time.
+    std::optional<OwnerEvent> own(const QByteArray &text = QByteArray())
     {
         collect(0);
         events.clear();
         process.write(text.isEmpty() ? QByteArray("own\n") : "own " + text + "\n");
         process.waitForBytesWritten(1000);
-        return waitFor([](const OwnerEvent &e) { return e.kind == "owned"; }, nowNs() + 5000 * Ms,
-                       owned);
+        return waitFor(kindIs("owned"), nowNs() + 5000 * Ms);
     }
 
     // The first report since the clipboard was last taken that matches, waiting for it until
     // the deadline.
-    bool waitFor(const std::function<bool(const OwnerEvent &)> &match, long long deadlineNs,
-                 OwnerEvent &found)
+    std::optional<OwnerEvent> waitFor(const Match &match, long long deadlineNs)
     {
-        for (size_t seen = 0;;) {
-            for (; seen < events.size(); ++seen) {
-                if (match(events[seen])) {
-                    found = events[seen];
-                    return true;
-                }
-            }
+        for (;;) {
+            const auto found = std::find_if(events.begin(), events.end(), match);
+            if (found != events.end())
+                return *found;
             const long long left = deadlineNs - nowNs();
             if (left <= 0 || process.state() != QProcess::Running)
-                return false;
+                return std::nullopt;
             collect(int(left / Ms) + 1);
         }
     }
@@ -128,53 +125,8 @@ public:
     std::vector<OwnerEvent> events;
 
 private:
-    QProcess process;
+    Process process;
 };
-
-struct Options {
-    explicit Options(const QCommandLineParser &parser)
-        : tessel(parser.value(QStringLiteral("tessel"))),
-          receiver(parser.value(QStringLiteral("receiver"))),
-          only(parser.value(QStringLiteral("only"))),
-          rounds(intOption(parser, QStringLiteral("rounds"))),
-          capNs(intOption(parser, QStringLiteral("cap")) * 1000 * Ms),
-          maxFrozen(intOption(parser, QStringLiteral("max-frozen"))),
-          incrMiB(intOption(parser, QStringLiteral("incr-mib"))),
-          startRuns(intOption(parser, QStringLiteral("start-runs"))),
-          verbose(parser.isSet(QStringLiteral("verbose")))
-    {
-    }
-    bool wants(const char *part) const
-    {
-        return only.isEmpty() || only.contains(QLatin1String(part));
-    }
-
-    QString tessel, receiver, only;
-    QString incrText; // the file the incr owner sends
-    int rounds;
-    long long capNs;
-    int maxFrozen, incrMiB, startRuns;
-    bool verbose;
-};
-
-// Whether tessel has a capture worker: the synchronous build before it has none.
-bool hasCaptureWorker(const QString &tessel)
-{
-    QFile binary(tessel);
-    return binary.open(QIODevice::ReadOnly) && binary.readAll().contains(WorkerArgument);
-}
-
-void printMemory(const char *when, qint64 tesselPid)
-{
-    const auto mib = [](double value) {
-        return value < 0 ? QByteArray("-") : QByteArray::number(value, 'f', 1);
-    };
-    const Memory tessel = memoryOf(tesselPid);
-    const Memory worker = memoryOf(workerOf(tesselPid));
-    std::printf("%-28s | %6s %6s %6s | %6s %6s %6s\n", when, mib(tessel.rss).data(),
-                mib(tessel.pss).data(), mib(tessel.peak).data(), mib(worker.rss).data(),
-                mib(worker.pss).data(), mib(worker.peak).data());
-}
 
 // Whether the worker answers a ping on its standard output (after its Ready).
 bool answersPing(QProcess &worker)
@@ -195,98 +147,175 @@ bool answersPing(QProcess &worker)
     return false;
 }
 
-// `tessel --capture-worker` from the start of the process until it answers a ping on its
-// standard output: the first change it can be asked to read.
-void benchWorkerStart(const Options &options)
-{
-    std::printf("\nworker start: `tessel %s 1 0` until it answers a ping\n", WorkerArgument);
-    if (!hasCaptureWorker(options.tessel)) {
-        std::printf("  this build has no capture worker\n");
-        return;
-    }
-    Figure ready;
-    for (int run = 0; run < 2 * options.startRuns; ++run) {
-        QProcess worker;
-        worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const long long start = nowNs();
-        // Generation 1, and no window process whose pastes it would tell apart.
-        worker.start(options.tessel, {QString::fromLatin1(WorkerArgument), QStringLiteral("1"),
-                                      QStringLiteral("0")});
-        if (answersPing(worker))
-            ready.add(toMs(nowNs() - start));
-        // Without the window's process the worker ends by itself.
-        worker.closeWriteChannel();
-        if (!worker.waitForFinished(3000))
-            stopProcess(worker);
-    }
-    std::printf("  %d runs: median, max %s ms\n", ready.size(), ready.pair(0, 1).data());
-}
-
-// From the window's appearance until Tessel first reads an owner that takes the clipboard
-// again every 20 ms: what a copy right after the start has to wait for. Every other start
-// takes the clipboard once as the window appears and waits for a read: is such a copy kept?
-void benchFirstCapture(const Options &options)
-{
-    std::printf("\nfirst capture after start: the window appears, then an owner takes the "
-                "clipboard again every %lld ms until Tessel asks it for something, or (every "
-                "other run) once, waiting %lld s\n",
-                RetakeEveryNs / Ms, SingleTakeWaitNs / 1000 / Ms);
-    Owner owner;
-    if (!owner.start(QStringLiteral("text"))) {
-        std::printf("  the owner did not start\n");
-        return;
-    }
-    Figure viewable, firstRead, singleRead;
-    const auto isRequest = [](const OwnerEvent &e) { return e.kind == "request"; };
-    for (int run = 0; run < 2 * options.startRuns; ++run) {
-        QProcess tessel;
-        const long long start = nowNs();
-        if (!startTessel(tessel, options.tessel))
-            continue;
-        const long long shownAt = nowNs();
-        viewable.add(toMs(shownAt - start));
-        const QByteArray text = "tessel start " + QByteArray::number(run);
-        OwnerEvent event;
-        bool read = false;
-        if (run % 2) {
-            if (owner.own(text, event) &&
-                owner.waitFor(isRequest, nowNs() + SingleTakeWaitNs, event))
-                singleRead.add(toMs(event.ns - shownAt));
-        } else {
-            for (int take = 0; !read && nowNs() < shownAt + ReadStartTimeoutNs; ++take)
-                read = owner.own(text + '.' + QByteArray::number(take), event) &&
-                       owner.waitFor(isRequest, nowNs() + RetakeEveryNs, event);
-            if (read)
-                firstRead.add(toMs(event.ns - shownAt));
-        }
-        stopProcess(tessel);
-    }
-    std::printf("  start->window viewable: median, max %s ms (%d runs)\n"
-                "  window viewable->first request, taken every %lld ms: median, max %s ms (%d of "
-                "%d runs read)\n  taken once as the window appears: read in %d of %d runs, "
-                "median, max %s ms after\n",
-                viewable.pair(0, 1).data(), viewable.size(), RetakeEveryNs / Ms,
-                firstRead.pair(0, 1).data(), firstRead.size(), options.startRuns, singleRead.size(),
-                options.startRuns, singleRead.pair(0, 1).data());
-}
-
-struct Case {
-    const char *name;
-    const char *mode; // the owner's mode; none for idle
-};
-
 class ResponsiveBench {
 public:
-    ResponsiveBench(const Options &options, XDriver &x, QProcess &receiver, Window window)
-        : options(options), x(x), receiver(receiver), window(window)
+    ResponsiveBench(const QCommandLineParser &parser, XDriver &x)
+        : parser(parser), x(x), tesselPath(parser.value(QStringLiteral("tessel"))),
+          hasWorker(readFile(tesselPath).contains(WorkerArgument)),
+          rounds(intOption(parser, QStringLiteral("rounds"))),
+          capNs(intOption(parser, QStringLiteral("cap")) * 1000 * Ms),
+          incrMiB(intOption(parser, QStringLiteral("incr-mib"))),
+          startRuns(intOption(parser, QStringLiteral("start-runs"))),
+          verbose(parser.isSet(QStringLiteral("verbose")))
     {
+    }
+
+    bool run()
+    {
+        if (!writeFile(incrText, makeText(qint64(incrMiB) << 20)))
+            return false;
+        std::printf("tessel: %s (%s)\n", qPrintable(tesselPath),
+                    hasWorker ? "capture worker" : "no capture worker");
+        if (picked(parser, "start")) {
+            workerStart();
+            firstCapture();
+        }
+        if (!setUp())
+            return false;
+        {
+            Owner texts;
+            if (!texts.start("text") || !fillSlots(texts))
+                return false;
+            memory("after two short texts");
+            const char *const cases[] = {"idle", "hang", "slow", "incr"};
+            if (std::any_of(std::begin(cases), std::end(cases),
+                            [this](const char *c) { return picked(parser, c); })) {
+                std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d "
+                            "rounds cut off\n",
+                            rounds, capNs / 1000 / Ms, intOption(parser, "max-frozen"));
+                std::printf("%-6s | %19s | %19s | %19s | %s\n", "case", "F1->V server ms",
+                            "F1->V seen ms", "ping round trip ms", "n");
+                std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median",
+                            "max", "median", "max");
+            }
+            for (const char *c : cases) {
+                if (picked(parser, c))
+                    runCase(c);
+            }
+            if (picked(parser, "capture")) {
+                captures(texts);
+                memory("after the small captures");
+            }
+        }
+        if (picked(parser, "full")) {
+            fullIncr();
+            memory("after a whole large capture");
+        }
+        return true;
+    }
+
+private:
+    // `tessel --capture-worker` from the start of the process until it answers a ping on its
+    // standard output: the first change it can be asked to read.
+    void workerStart()
+    {
+        std::printf("\nworker start: `tessel %s 1 0` until it answers a ping\n", WorkerArgument);
+        if (!hasWorker) {
+            std::printf("  this build has no capture worker\n");
+            return;
+        }
+        Figure ready;
+        for (int run = 0; run < 2 * startRuns; ++run) {
+            Process worker;
+            worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            const long long start = nowNs();
+            // Generation 1, and no window process whose pastes it would tell apart.
+            worker.start(tesselPath, {QString::fromLatin1(WorkerArgument), QStringLiteral("1"),
+                                      QStringLiteral("0")});
+            if (answersPing(worker))
+                ready.add(toMs(nowNs() - start));
+            // Without the window's process the worker ends by itself.
+            worker.closeWriteChannel();
+            worker.waitForFinished(3000);
+        }
+        std::printf("  %d runs: median, max %s ms\n", ready.size(), ready.pair(0, 1).data());
+    }
+
+    // From the window's appearance until Tessel first reads an owner that takes the clipboard
+    // again every 20 ms: what a copy right after the start has to wait for. Every other start
+    // takes the clipboard once as the window appears and waits for a read: is such a copy kept?
+    void firstCapture()
+    {
+        std::printf("\nfirst capture after start: the window appears, then an owner takes the "
+                    "clipboard again every %lld ms until Tessel asks it for something, or (every "
+                    "other run) once, waiting %lld s\n",
+                    RetakeEveryNs / Ms, SingleTakeWaitNs / 1000 / Ms);
+        Owner owner;
+        if (!owner.start("text")) {
+            std::printf("  the owner did not start\n");
+            return;
+        }
+        Figure viewable, firstRead, singleRead;
+        for (int run = 0; run < 2 * startRuns; ++run) {
+            Process tessel;
+            const long long start = nowNs();
+            if (!startTessel(tessel, tesselPath))
+                continue;
+            const long long shownAt = nowNs();
+            viewable.add(toMs(shownAt - start));
+            // Taken once as the window appears, or again and again until it is read.
+            const bool once = run % 2;
+            const long long until = shownAt + (once ? SingleTakeWaitNs : ReadStartTimeoutNs);
+            std::optional<OwnerEvent> request;
+            for (int take = 0; !request && nowNs() < until && (take == 0 || !once); ++take) {
+                if (owner.own("tessel start " + QByteArray::number(run * 1000 + take)))
+                    request =
+                        owner.waitFor(kindIs("request"), once ? until : nowNs() + RetakeEveryNs);
+            }
+            if (request)
+                (once ? singleRead : firstRead).add(toMs(request->ns - shownAt));
+        }
+        std::printf("  start->window viewable: median, max %s ms (%d runs)\n"
+                    "  window viewable->first request, taken every %lld ms: median, max %s ms (%d "
+                    "of %d runs read)\n  taken once as the window appears: read in %d of %d runs, "
+                    "median, max %s ms after\n",
+                    viewable.pair(0, 1).data(), viewable.size(), RetakeEveryNs / Ms,
+                    firstRead.pair(0, 1).data(), firstRead.size(), startRuns, singleRead.size(),
+                    startRuns, singleRead.pair(0, 1).data());
+    }
+
+    // Starts Tessel and the receiver, which keeps the focus.
+    bool setUp()
+    {
+        window = startTessel(tessel, tesselPath);
+        if (!window)
+            return false;
+        const bool pings = x.answersPings(window);
+        std::printf("\nTessel window 0x%lx; WM_PROTOCOLS lists _NET_WM_PING: %s\n", window,
+                    pings ? "yes" : "no");
+        if (!pings || !startReceiver(receiver, parser.value(QStringLiteral("receiver"))))
+            return false;
+        if (picked(parser, "memory")) {
+            // The worker is started with the window; it has captured nothing yet.
+            for (int i = 0; i < 50 && !workerOf(tessel.processId()); ++i)
+                QThread::msleep(100);
+            QThread::msleep(1000);
+            std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
+                        "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
+        }
+        memory("idle, nothing captured");
+        return true;
+    }
+
+    void memory(const char *when)
+    {
+        if (!picked(parser, "memory"))
+            return;
+        const auto mib = [](double value) {
+            return value < 0 ? QByteArray("-") : QByteArray::number(value, 'f', 1);
+        };
+        const Memory t = memoryOf(tessel.processId());
+        const Memory w = memoryOf(workerOf(tessel.processId()));
+        std::printf("%-28s | %6s %6s %6s | %6s %6s %6s\n", when, mib(t.rss).data(),
+                    mib(t.pss).data(), mib(t.peak).data(), mib(w.rss).data(), mib(w.pss).data(),
+                    mib(w.peak).data());
     }
 
     // Pings until the window answers: whatever it was stuck on is over.
     bool settle()
     {
-        const long long capNs = std::max<long long>(2 * options.capNs, 60000 * Ms);
-        return x.measure(window, 0, capNs, capNs).pinged;
+        const long long waitNs = std::max<long long>(2 * capNs, 60000 * Ms);
+        return x.measure(window, 0, waitNs, waitNs).pinged;
     }
 
     struct Copied {
@@ -300,10 +329,10 @@ public:
     bool copy(Owner &owner, const QByteArray &text, Copied &copied,
               long long timeoutNs = CaptureTimeoutNs)
     {
-        OwnerEvent owned;
-        if (!owner.own(text, owned))
+        const std::optional<OwnerEvent> owned = owner.own(text);
+        if (!owned)
             return false;
-        copied = {owned.ns, 0, 0};
+        copied = {owned->ns, 0, 0};
         const long long deadline = nowNs() + timeoutNs;
         std::multiset<QByteArray> transfers;
         size_t seen = 0;
@@ -326,115 +355,110 @@ public:
         return copied.lastNs > 0;
     }
 
-    // Fills slots 1 and 2 with short texts and checks that F1 and F2 paste them.
+    // Copies a short text into slots 1 and 2 each, and checks that F1 and F2 paste them.
     bool fillSlots(Owner &owner)
     {
-        Copied copied;
-        for (const char *text : SlotTexts) {
-            if (!copy(owner, text, copied)) {
-                std::printf("Tessel did not read \"%s\"\n", text);
-                return false;
-            }
-        }
         for (int slot = 0; slot < 2; ++slot) {
-            const KeyCode key = XKeysymToKeycode(x.display, XK_F1 + slot);
+            Copied copied;
             QByteArray line;
-            if (!x.measure(None, key, 5000 * Ms, KeyHoldNs).pasted ||
+            if (!copy(owner, SlotTexts[slot], copied) ||
+                !x.measure(None, XKeysymToKeycode(x.display, XK_F1 + slot), 5000 * Ms, KeyHoldNs)
+                     .pasted ||
                 !readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs) ||
                 line.split(' ').value(2).toInt() != int(std::strlen(SlotTexts[slot]))) {
-                std::printf("F%d did not paste slot %d's text\n", slot + 1, slot + 1);
+                std::fprintf(stderr, "bench_responsive: slot %d did not take and paste \"%s\"\n",
+                             slot + 1, SlotTexts[slot]);
                 return false;
             }
         }
         return true;
     }
 
-    void runCase(const Case &c)
+    // Rounds of a ping and an F1 press sent together, each once Tessel is in the middle of
+    // reading the owner of the case (none for idle, else the owner's mode).
+    void runCase(const char *name)
     {
+        const bool idle = !std::strcmp(name, "idle");
+        const bool incr = !std::strcmp(name, "incr");
         Owner owner;
-        const bool incr = !std::strcmp(c.mode, "incr");
-        if (*c.mode && !owner.start(QLatin1String(c.mode), incr ? options.incrText : QString())) {
-            std::printf("%-6s | the owner did not start\n", c.name);
+        if (!idle && !owner.start(name, incr ? incrText : QString())) {
+            std::printf("%-6s | the owner did not start\n", name);
             return;
         }
-        const double capMs = toMs(options.capNs);
-        Figure pressServer, pressSeen, ping, frozenPing, frozenPress;
-        int frozen = 0;
+        const Match reading = [incr](const OwnerEvent &e) {
+            return incr ? e.kind == "incr"
+                        : e.kind == "request" && e.target != "TARGETS" && e.target != "TIMESTAMP";
+        };
+        const double capMs = toMs(capNs);
+        const int maxFrozen = intOption(parser, QStringLiteral("max-frozen"));
+        const KeyCode f1 = XKeysymToKeycode(x.display, XK_F1);
+        Figure server, seen, ping, frozenPing, frozenPress;
         int noRead = 0;
         int missingPastes = 0;
-        int transfers = 0;
         int duringTransfer = 0;
         QByteArray note;
-        const KeyCode f1 = XKeysymToKeycode(x.display, XK_F1);
-        for (int round = 0; round < options.rounds && frozen < options.maxFrozen; ++round) {
+        for (int round = 1; round <= rounds && frozenPing.size() < maxFrozen; ++round) {
             if (!settle()) {
                 note = "the window did not answer again; case stopped";
                 break;
             }
             QThread::msleep(PauseBetweenRoundsMs);
-            OwnerEvent reading;
-            if (*c.mode) {
-                if (!owner.own(QByteArray(), reading)) {
+            std::optional<OwnerEvent> read;
+            if (!idle) {
+                if (!owner.own()) {
                     note = "the owner could not take the clipboard";
                     break;
                 }
-                // Measured only once Tessel is in the middle of reading it.
-                const auto isReading = [incr](const OwnerEvent &e) {
-                    return incr ? e.kind == "incr"
-                                : e.kind == "request" && e.target != "TARGETS" &&
-                                      e.target != "TIMESTAMP";
-                };
-                if (!owner.waitFor(isReading, nowNs() + ReadStartTimeoutNs, reading)) {
+                read = owner.waitFor(reading, nowNs() + ReadStartTimeoutNs);
+                if (!read) {
                     ++noRead;
                     continue;
                 }
             }
-            const XDriver::Measured measured = x.measure(window, f1, options.capNs, KeyHoldNs);
-            ping.add(measured.pingMs);
-            pressServer.add(measured.serverMs);
-            pressSeen.add(measured.seenMs);
-            if (options.verbose)
+            XDriver::Measured m = x.measure(window, f1, capNs, KeyHoldNs);
+            ping.add(m.pingMs);
+            server.add(m.serverMs);
+            seen.add(m.seenMs);
+            if (verbose)
                 std::printf("  %s round %d: F1->V server %.1f ms, seen %.2f ms; ping %.2f ms\n",
-                            c.name, round + 1, measured.serverMs, measured.seenMs, measured.pingMs);
-            if (!measured.pinged || !measured.pasted) {
-                ++frozen;
+                            name, round, m.serverMs, m.seenMs, m.pingMs);
+            if (!m.pinged || !m.pasted) {
                 // How long the freeze really was: until the window answers again.
                 settle();
-                XDriver::Measured after = measured;
-                x.late(after);
-                frozenPing.add(after.pingMs);
-                frozenPress.add(after.serverMs);
-                if (options.verbose)
+                x.update(m);
+                frozenPing.add(m.pingMs);
+                frozenPress.add(m.serverMs);
+                if (verbose)
                     std::printf("  %s round %d froze: ping answered after %.1f s, V after %.1f s\n",
-                                c.name, round + 1, after.pingMs / 1000, after.serverMs / 1000);
+                                name, round, m.pingMs / 1000, m.serverMs / 1000);
                 continue;
             }
             // The paste is not measured, but the next round waits for it to be over.
             QByteArray line;
-            if (!readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs))
-                ++missingPastes;
+            missingPastes += !readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs);
             if (incr) {
                 // Whether the transfer was still going when the ping and the press were sent.
                 owner.collect(0);
-                ++transfers;
                 duringTransfer += std::none_of(
                     owner.events.begin(), owner.events.end(), [&](const OwnerEvent &e) {
-                        return e.ends() && e.transfer() == reading.transfer() &&
-                               e.ns >= reading.ns && e.ns <= measured.startNs;
+                        return e.ends() && e.transfer() == read->transfer() && e.ns >= read->ns &&
+                               e.ns <= m.startNs;
                     });
             }
         }
-        std::printf("%-6s | %s | %s | %s | %2d", c.name, pressServer.pair(9, 1, capMs).data(),
-                    pressSeen.pair(9, 1, capMs).data(), ping.pair(9, 1, capMs).data(), ping.size());
-        if (frozen)
-            std::printf("; %d cut at %.0f s (in full: ping max %.1f s, F1->V max %.1f s)", frozen,
-                        capMs / 1000, frozenPing.maximum() / 1000, frozenPress.maximum() / 1000);
+        std::printf("%-6s | %s | %s | %s | %2d", name, server.pair(9, 1, capMs).data(),
+                    seen.pair(9, 1, capMs).data(), ping.pair(9, 1, capMs).data(), ping.size());
+        if (frozenPing.size())
+            std::printf("; %d cut at %.0f s (in full: ping max %.1f s, F1->V max %.1f s)",
+                        frozenPing.size(), capMs / 1000, frozenPing.maximum() / 1000,
+                        frozenPress.maximum() / 1000);
         if (noRead)
             std::printf("; %d rounds with no read begun", noRead);
         if (missingPastes)
             std::printf("; %d pastes did not arrive", missingPastes);
-        if (transfers)
-            std::printf("; %d of %d sent during the transfer", duringTransfer, transfers);
+        if (incr)
+            std::printf("; %d of %d sent during the transfer", duringTransfer,
+                        ping.size() - frozenPing.size());
         if (!note.isEmpty())
             std::printf("; %s", note.constData());
         std::printf("\n");
@@ -442,120 +466,57 @@ public:
 
     // The owner's view of small captures: from its taking the clipboard to the last request
     // it served, and to the first request.
-    void runCaptures(Owner &owner)
+    void captures(Owner &owner)
     {
         Figure complete, first;
-        Copied copied;
         // A worker replaced after the last case's paste is back by then.
         QThread::msleep(CalmBeforeCapturesMs);
-        for (int round = 0; round < options.rounds; ++round) {
+        for (int round = 1; round <= rounds; ++round) {
+            Copied copied;
             settle();
             if (!copy(owner, "tessel small capture " + QByteArray::number(round), copied))
                 continue;
             complete.add(toMs(copied.lastNs - copied.ownedNs));
             first.add(toMs(copied.firstNs - copied.ownedNs));
-            if (options.verbose)
-                std::printf("  capture %d: last served %.2f ms, first request %.2f ms\n", round + 1,
+            if (verbose)
+                std::printf("  capture %d: last served %.2f ms, first request %.2f ms\n", round,
                             toMs(copied.lastNs - copied.ownedNs),
                             toMs(copied.firstNs - copied.ownedNs));
         }
-        std::printf("small text | owned->last request served: median, max %s ms | owned->first "
+        std::printf("\nsmall text | owned->last request served: median, max %s ms | owned->first "
                     "request: median, max %s ms | %d of %d captures read\n",
-                    complete.pair(0, 1).data(), first.pair(0, 1).data(), complete.size(),
-                    options.rounds);
+                    complete.pair(0, 1).data(), first.pair(0, 1).data(), complete.size(), rounds);
     }
 
     // One whole capture of the large INCR text, with nothing in its way.
-    void runFullIncr()
+    void fullIncr()
     {
         Owner owner;
         Copied copied;
         settle();
-        if (!owner.start(QStringLiteral("incr"), options.incrText) ||
-            !copy(owner, QByteArray(), copied, FullIncrTimeoutNs))
-            std::printf("%d MiB capture: not served\n", options.incrMiB);
+        if (!owner.start("incr", incrText) || !copy(owner, QByteArray(), copied, FullIncrTimeoutNs))
+            std::printf("\n%d MiB capture: not served\n", incrMiB);
         else
-            std::printf("%d MiB capture: owned->last served %.0f ms\n", options.incrMiB,
+            std::printf("\n%d MiB capture: owned->last served %.0f ms\n", incrMiB,
                         toMs(copied.lastNs - copied.ownedNs));
         settle();
     }
 
-private:
-    const Options &options;
+    const QCommandLineParser &parser;
     XDriver &x;
-    QProcess &receiver;
-    Window window;
+    const QString tesselPath;
+    const bool hasWorker;
+    const int rounds;
+    const long long capNs;
+    const int incrMiB;
+    const int startRuns;
+    const bool verbose;
+    QTemporaryDir scratch;
+    const QString incrText = scratch.filePath(QStringLiteral("incr"));
+    Process tessel;
+    Process receiver;
+    Window window = 0;
 };
-
-// Runs the parts asked for against a started Tessel; false when it could not be set up.
-bool runParts(const Options &options, XDriver &x, QProcess &tessel, QProcess &receiver)
-{
-    const Window window = startTessel(tessel, options.tessel);
-    if (!window)
-        return false;
-    const bool pings = x.answersPings(window);
-    std::printf("\nTessel window 0x%lx; WM_PROTOCOLS lists _NET_WM_PING: %s\n", window,
-                pings ? "yes" : "no");
-    if (!pings || !startReceiver(receiver, x.display, options.receiver))
-        return false;
-
-    const bool memory = options.wants("memory");
-    if (memory) {
-        // The worker is started with the window; it has captured nothing yet.
-        for (int i = 0; i < 50 && !workerOf(tessel.processId()); ++i)
-            QThread::msleep(100);
-        QThread::msleep(1000);
-        std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
-                    "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
-        printMemory("idle, nothing captured", tessel.processId());
-    }
-
-    ResponsiveBench bench(options, x, receiver, window);
-    auto textOwner = std::make_unique<Owner>();
-    if (!textOwner->start(QStringLiteral("text")) || !bench.fillSlots(*textOwner)) {
-        std::fprintf(stderr, "bench_responsive: could not fill slots 1 and 2\n");
-        return false;
-    }
-    if (memory)
-        printMemory("after two short texts", tessel.processId());
-
-    const Case cases[] = {
-        {"idle", ""},
-        {"hang", "hang"},
-        {"slow", "slow"},
-        {"incr", "incr"},
-    };
-    const bool anyCase = std::any_of(std::begin(cases), std::end(cases),
-                                     [&options](const Case &c) { return options.wants(c.name); });
-    if (anyCase) {
-        std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d rounds "
-                    "cut off\n",
-                    options.rounds, options.capNs / 1000 / Ms, options.maxFrozen);
-        std::printf("%-6s | %19s | %19s | %19s | %s\n", "case", "F1->V server ms", "F1->V seen ms",
-                    "ping round trip ms", "n");
-        std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median", "max",
-                    "median", "max");
-    }
-    for (const Case &c : cases) {
-        if (options.wants(c.name))
-            bench.runCase(c);
-    }
-
-    if (options.wants("capture")) {
-        std::printf("\n");
-        bench.runCaptures(*textOwner);
-        if (memory)
-            printMemory("after the small captures", tessel.processId());
-    }
-    textOwner.reset();
-    if (options.wants("full")) {
-        std::printf("\n");
-        bench.runFullIncr();
-        if (memory)
-            printMemory("after a whole large capture", tessel.processId());
-    }
-    return true;
-}
 
 } // namespace
 
@@ -563,7 +524,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parseOptions(
+    parseTesselOptions(
         parser,
         {{"rounds", "Rounds per case.", "n", QStringLiteral("20")},
          {"cap", "Where a wait is cut off.", "seconds", QStringLiteral("30")},
@@ -574,26 +535,9 @@ int main(int argc, char **argv)
          {"only", "The parts to run: idle,hang,slow,incr,capture,full,start,memory.", "parts"},
          {"verbose", "Print every round."}},
         true);
-    Options options(parser);
-
     XDriver x;
     if (!x.open())
         return 1;
-    QTemporaryDir scratch;
-    options.incrText = scratch.filePath(QStringLiteral("incr"));
-    if (!writeFile(options.incrText, makeText(qint64(options.incrMiB) << 20)))
-        return 1;
-    std::printf("tessel: %s (%s)\n", qPrintable(options.tessel),
-                hasCaptureWorker(options.tessel) ? "capture worker" : "no capture worker");
-
-    if (options.wants("start")) {
-        benchWorkerStart(options);
-        benchFirstCapture(options);
-    }
-    QProcess tessel;
-    QProcess receiver;
-    const bool ran = runParts(options, x, tessel, receiver);
-    stopProcess(receiver);
-    stopProcess(tessel);
-    return ran ? 0 : 1;
+    ResponsiveBench bench(parser, x);
+    return bench.run() ? 0 : 1;
 }
