@@ -40,15 +40,12 @@ QByteArray makeText(qint64 size, quint32 seed)
         seed ^= seed << 5;
         text += words[seed % count];
         column += int(std::strlen(words[seed % count])) + 1;
-        const char separator = column > 72        ? '\n'
-                               : (seed >> 8) % 11 ? ' '
-                               : (seed >> 12) % 2 ? ','
-                                                  : '.';
-        if (separator == '\n')
+        if (column > 72) {
+            text += '\n';
             column = 0;
-        text += separator;
-        if (separator != ' ' && separator != '\n')
-            text += ' ';
+        } else {
+            text += (seed >> 8) % 11 ? " " : (seed >> 12) % 2 ? ", " : ". ";
+        }
     }
     text.truncate(int(size));
     return text;

@@ -1,4 +1,4 @@
-#include "benchx11.h"
+#include "benchsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -53,28 +53,12 @@ QByteArray windowManagerName(Display *display)
     return name.isEmpty() ? QByteArray("unnamed") : name;
 }
 
-// Tessel's window once it is viewable, or 0.
-Window viewableTessel()
-{
-    QProcess search;
-    search.start(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--name"), QStringLiteral("^Tessel V" TESSEL_VERSION "$")});
-    search.waitForFinished();
-    return Window(search.readAllStandardOutput().split('\n').value(0).toULongLong());
-}
-
 } // namespace
 
-void parseTesselOptions(QCommandLineParser &parser, QList<QCommandLineOption> options,
-                        bool receiver)
+void parseTesselOptions(QCommandLineParser &parser, QList<QCommandLineOption> options)
 {
     options.append({QStringLiteral("tessel"), QStringLiteral("The program to measure."),
                     QStringLiteral("path"), besideThisProgram(QStringLiteral("../tessel"))});
-    if (receiver)
-        options.append({QStringLiteral("receiver"), QStringLiteral("The focused application."),
-                        QStringLiteral("path"),
-                        besideThisProgram(QStringLiteral("bench_paste_receiver"))});
     parseOptions(parser, options);
 }
 
@@ -95,9 +79,13 @@ Window startTessel(QProcess &tessel, const QString &program, const QStringList &
     Window window = None;
     while (!window && tessel.waitForStarted() && tessel.state() == QProcess::Running &&
            nowNs() < deadline) {
-        window = viewableTessel();
-        if (!window)
-            QThread::msleep(5);
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                      QStringLiteral("--name"), QStringLiteral("^Tessel V" TESSEL_VERSION "$")});
+        search.waitForFinished();
+        window = Window(search.readAllStandardOutput().split('\n').value(0).toULongLong());
+        QThread::msleep(window ? 0 : 5);
     }
     if (!window)
         std::fprintf(stderr,
@@ -107,8 +95,9 @@ Window startTessel(QProcess &tessel, const QString &program, const QStringList &
     return window;
 }
 
-bool startReceiver(QProcess &receiver, const QString &program)
+bool startReceiver(QProcess &receiver)
 {
+    const QString program = besideThisProgram(QStringLiteral("bench_paste_receiver"));
     receiver.setProcessEnvironment(tesselEnvironment());
     receiver.setReadChannel(QProcess::StandardOutput);
     receiver.start(program, QStringList());
@@ -164,6 +153,11 @@ bool XDriver::answersPings(Window window)
         XFree(protocols);
     }
     return found;
+}
+
+KeyCode XDriver::fKey(int number)
+{
+    return XKeysymToKeycode(display, XK_F1 + number - 1);
 }
 
 XDriver::Measured XDriver::measure(Window window, KeyCode fKey, long long capNs, long long holdNs)

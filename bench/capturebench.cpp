@@ -59,14 +59,6 @@ const Case Cases[] = {
     {"image 4K (Qt)", Kind::QtImage, 0},
 };
 
-struct Result {
-    Figure capture;      // clipboardDataChanged as a whole
-    Figure repaint;      // table->viewport()->repaint()
-    Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
-    int tipChars = -1;   // the last tooltip's, -1 when none was shown
-    QStringList formats; // as the clipboard listed them
-};
-
 template <typename F> double timeMs(F &&work)
 {
     QElapsedTimer timer;
@@ -93,7 +85,6 @@ public:
     explicit EncodedImageMime(QByteArray png) : png(std::move(png)) {}
 
     QStringList formats() const override { return {PngFormat, ImageFormat}; }
-    bool hasFormat(const QString &format) const override { return formats().contains(format); }
 
 protected:
     QVariant retrieveData(const QString &format, QVariant::Type) const override
@@ -156,12 +147,16 @@ public:
     // Runs a case and prints its figures and the formats it offered.
     bool run(const Case &c, const QByteArray &png, int runs, bool print = true)
     {
-        Result result;
         const bool text = c.kind == Kind::Text || c.kind == Kind::QtText;
         const QByteArray payload = text ? makeText(c.bytes) : png;
         const QString file = dir.filePath(QStringLiteral("payload"));
         if (x11 && !writeFile(file, payload))
             return false;
+        Figure capture;      // clipboardDataChanged as a whole
+        Figure repaint;      // table->viewport()->repaint()
+        Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
+        QByteArray tip;      // whether the last one was shown, and its length
+        QStringList formats; // as the clipboard listed them
         for (int r = 0; r < runs; ++r) {
             QMetaObject::invokeMethod(&window, "onempty");
             capturedMs = -1;
@@ -175,21 +170,27 @@ public:
             }
             // The owner before this one lost the clipboard.
             owners.stop(1);
-            result.capture.add(capturedMs);
-            result.formats = QGuiApplication::clipboard()->mimeData()->formats();
-            paintAndHover(result);
+            capture.add(capturedMs);
+            formats = QGuiApplication::clipboard()->mimeData()->formats();
+            // Let the update the capture scheduled happen first: what is timed is a full repaint.
+            QCoreApplication::processEvents();
+            repaint.add(timeMs([this] { table->viewport()->repaint(); }));
+            const QPoint centre = table->visualItemRect(table->item(0, 0)).center();
+            QHelpEvent help(QEvent::ToolTip, centre, table->viewport()->mapToGlobal(centre));
+            tooltip.add(timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); }));
+            tip = QToolTip::isVisible()
+                      ? "yes, " + QByteArray::number(QToolTip::text().size()) + " chars"
+                      : "no (empty tip)";
+            QToolTip::hideText();
+            waitUntil([] { return !QToolTip::isVisible(); }, 2000);
         }
-        QStringList shown = result.formats;
-        if (shown.size() > 20)
-            shown = shown.mid(0, 3) << QStringLiteral("...");
+        const QStringList shown =
+            formats.size() > 20 ? formats.mid(0, 3) << QStringLiteral("...") : formats;
         if (print)
             std::printf("%-16s %5d | %s | %s | %s | %-15s | %d: %s\n", c.name, runs,
-                        result.capture.pair(9, 2).data(), result.repaint.pair(9, 2).data(),
-                        result.tooltip.pair(9, 2).data(),
-                        result.tipChars < 0
-                            ? "no (empty tip)"
-                            : qPrintable(QStringLiteral("yes, %1 chars").arg(result.tipChars)),
-                        int(result.formats.size()), qPrintable(shown.join(QStringLiteral(", "))));
+                        capture.pair(9, 2).data(), repaint.pair(9, 2).data(),
+                        tooltip.pair(9, 2).data(), tip.constData(), int(formats.size()),
+                        qPrintable(shown.join(QStringLiteral(", "))));
         return true;
     }
 
@@ -203,20 +204,6 @@ private:
         const QTableWidgetItem *shortcut = table->item(0, 1);
         if (shortcut && !shortcut->text().isEmpty())
             capturedMs = ms;
-    }
-
-    void paintAndHover(Result &result)
-    {
-        // Let the update the capture scheduled happen first: what is timed is a full repaint.
-        QCoreApplication::processEvents();
-        result.repaint.add(timeMs([this] { table->viewport()->repaint(); }));
-        QTableWidgetItem *item = table->item(0, 0);
-        const QPoint centre = table->visualItemRect(item).center();
-        QHelpEvent help(QEvent::ToolTip, centre, table->viewport()->mapToGlobal(centre));
-        result.tooltip.add(timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); }));
-        result.tipChars = QToolTip::isVisible() ? QToolTip::text().size() : -1;
-        QToolTip::hideText();
-        waitUntil([] { return !QToolTip::isVisible(); }, 2000);
     }
 
     bool x11;

@@ -32,6 +32,35 @@ void countMalloc()
         mallocCalls.fetch_add(1, std::memory_order_relaxed);
 }
 
+const int Rounds = 5;
+
+volatile long sink;
+
+// Prints the filter's cost for an event and the allocations it made.
+void measure(const char *name, const QByteArray &type, void *event, long iterations)
+{
+    NativeEventFilter filter;
+    bench::Figure rounds;
+    long result = 0;
+    long accepted = 0;
+    // The first event makes the backend look up what it needs of the X server once.
+    filter.nativeEventFilter(type, event, &result);
+    mallocCalls = 0;
+    newCalls = 0;
+    for (int r = 0; r < Rounds; ++r) {
+        counting = true;
+        const long long start = bench::nowNs();
+        for (long i = 0; i < iterations; ++i)
+            accepted += filter.nativeEventFilter(type, event, &result);
+        const long long end = bench::nowNs();
+        counting = false;
+        rounds.add(double(end - start) / double(iterations));
+    }
+    sink = accepted;
+    std::printf("%-40s %8.2f %8.2f %10ld %10ld\n", name, rounds.median(), rounds.maximum(),
+                mallocCalls.load(), newCalls.load());
+}
+
 } // namespace
 
 #ifdef __GLIBC__
@@ -71,39 +100,6 @@ void *operator new(size_t size)
         return p;
     throw std::bad_alloc();
 }
-
-namespace {
-
-const int Rounds = 5;
-
-volatile long sink;
-
-// Prints the filter's cost for an event and the allocations it made.
-void measure(const char *name, const QByteArray &type, void *event, long iterations)
-{
-    NativeEventFilter filter;
-    bench::Figure rounds;
-    long result = 0;
-    long accepted = 0;
-    // The first event makes the backend look up what it needs of the X server once.
-    filter.nativeEventFilter(type, event, &result);
-    mallocCalls = 0;
-    newCalls = 0;
-    for (int r = 0; r < Rounds; ++r) {
-        counting = true;
-        const long long start = bench::nowNs();
-        for (long i = 0; i < iterations; ++i)
-            accepted += filter.nativeEventFilter(type, event, &result);
-        const long long end = bench::nowNs();
-        counting = false;
-        rounds.add(double(end - start) / double(iterations));
-    }
-    sink = accepted;
-    std::printf("%-40s %8.2f %8.2f %10ld %10ld\n", name, rounds.median(), rounds.maximum(),
-                mallocCalls.load(), newCalls.load());
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {

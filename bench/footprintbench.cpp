@@ -2,7 +2,7 @@
 // $DISPLAY: its RSS when idle, and for each kind of clip the CPU and wall time of a capture
 // and the RSS after ten of them, from /proc; and what the data it copies is like. See README.md.
 
-#include "benchx11.h"
+#include "benchsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -36,7 +36,6 @@ const int StartTimeoutMs = 20000;
 const int OwnerTimeoutMs = 20000;
 const int CaptureTimeoutMs = 300000;
 const int DefaultLimitMb = 8192;
-const qint64 HugeText = 100LL << 20;
 
 // What an office suite offers besides the picture when it copies one: its own metafile
 // formats, large and fairly compressible.
@@ -50,23 +49,23 @@ const struct OfficeFormat {
     {"application/x-openoffice-svxb;windows_formatname=\"SVXB\"", 25LL << 20},
 };
 
-enum class Source { ShortText, Png, QtImage, Office, HugeText, Bomb };
+enum class Source { Text, Png, QtImage, Office, Bomb };
 
 struct Case {
     const char *name;
     Source source;
+    qint64 size;        // a text's bytes, a bomb's side
     const char *target; // what the issue set, printed beside the figures
-    int bombSide = 0;
 };
 
 const Case Cases[] = {
-    {"text 16 B", Source::ShortText, ""},
-    {"png 4K (xclip)", Source::Png, "≤ 150 ms CPU"},
-    {"image 4K (Qt)", Source::QtImage, "done ≤ 400 ms, ≤ 15 MB a clip, ≤ 200 MB after"},
-    {"office-like", Source::Office, "≤ 60 MB a clip"},
-    {"text 100 MiB", Source::HugeText, ""},
-    {"bomb 30000x30000", Source::Bomb, "no decode, peak and kept +< 20 MB", 30000},
-    {"bomb 65535x65535", Source::Bomb, "no decode, peak and kept +< 20 MB", 65535},
+    {"text 16 B", Source::Text, 16, ""},
+    {"png 4K (xclip)", Source::Png, 0, "≤ 150 ms CPU"},
+    {"image 4K (Qt)", Source::QtImage, 0, "done ≤ 400 ms, ≤ 15 MB a clip, ≤ 200 MB after"},
+    {"office-like", Source::Office, 0, "≤ 60 MB a clip"},
+    {"text 100 MiB", Source::Text, 100LL << 20, ""},
+    {"bomb 30000x30000", Source::Bomb, 30000, "no decode, peak and kept +< 20 MB"},
+    {"bomb 65535x65535", Source::Bomb, 65535, "no decode, peak and kept +< 20 MB"},
 };
 
 // The CPU of Tessel and its capture worker: the live children's, and what the ones that
@@ -118,54 +117,39 @@ QByteArray makeMetafile(const QByteArray &pixels, qint64 size, quint32 seed)
     return out;
 }
 
-struct Result {
-    const Case *c = nullptr;
-    int copies = 0;
-    Figure cpu;   // Tessel's and its worker's
-    Figure wall;  // from the owner taking the clipboard until all was quiet
-    Figure owner; // the owner's own work: encoding what it is asked for
-    Memory idle;
-    Memory after;
-    double workerPeak = 0;
-};
-
-class FootprintBench {
+// A fresh program and the owners it captured from, with the figures of its captures.
+class Run {
 public:
-    FootprintBench(QString tesselPath, int limitMb)
-        : tesselPath(std::move(tesselPath)), limitMb(limitMb)
-    {
-    }
-
-    // Starts the program, by default without GL integration, which would cost memory for
-    // nothing; true once its window has shown and it has gone quiet.
-    bool start(bool glNone = true)
+    // Starts the program, without GL integration (which would cost memory for nothing) unless
+    // glNone is false; started once its window has shown and it has gone quiet.
+    Run(const QString &tesselPath, int limitMb, bool glNone = true)
     {
         QProcessEnvironment environment = tesselEnvironment();
         environment.remove(QLatin1String(GlVariable));
         if (glNone)
             environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
-        tessel = std::make_unique<Process>();
         // The shell caps the address space and becomes the program, keeping its pid.
-        return startTessel(*tessel, QStringLiteral("sh"),
-                           {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
-                            QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024),
-                            tesselPath},
-                           environment) &&
-               untilQuiet(
-                   [this, cpu = 0.0]() mutable {
-                       QThread::msleep(PollMs * 4);
-                       const double before = cpu;
-                       cpu = cpuMs(pid());
-                       return cpu != before;
-                   },
-                   true, IdleQuietMs, StartTimeoutMs) >= 0;
+        started =
+            startTessel(tessel, QStringLiteral("sh"),
+                        {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
+                         QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024), tesselPath},
+                        environment) &&
+            untilQuiet(
+                [this, cpu = 0.0]() mutable {
+                    QThread::msleep(PollMs * 4);
+                    const double before = cpu;
+                    cpu = cpuMs(pid());
+                    return cpu != before;
+                },
+                true, IdleQuietMs, StartTimeoutMs) >= 0;
+        idle = memoryOf(pid());
     }
 
-    qint64 pid() const { return tessel->processId(); }
+    qint64 pid() const { return tessel.processId(); }
 
     // Starts an owner (command: the program and its arguments) and waits until Tessel has
     // captured what it offers.
-    bool capture(const QStringList &command, Result &result)
+    bool capture(const QStringList &command)
     {
         QProcess &current = owners.start(command, QProcess::MergedChannels);
         const double cpuBefore = treeCpuMsOf(pid());
@@ -195,29 +179,27 @@ public:
             return !current.readAll().isEmpty() || tesselCpu + ownerCpu != before;
         };
         const qint64 wallMs = untilQuiet(moved, started, QuietMs, CaptureTimeoutMs);
-        if (wallMs < 0 || tessel->state() != QProcess::Running) {
+        if (wallMs < 0 || tessel.state() != QProcess::Running) {
             std::fprintf(stderr, "bench_footprint: the capture did not end (Tessel %s)\n",
-                         tessel->state() == QProcess::Running ? "busy" : "exited");
+                         tessel.state() == QProcess::Running ? "busy" : "exited");
             return false;
         }
-        result.cpu.add(tesselCpu - cpuBefore);
-        result.wall.add(double(wallMs));
-        result.owner.add(ownerCpu - ownerBefore);
+        cpu.add(tesselCpu - cpuBefore);
+        wall.add(double(wallMs));
+        owner.add(ownerCpu - ownerBefore);
         // The owners before this one lost the clipboard.
         owners.stop(1);
         return true;
     }
 
-    void stop()
-    {
-        owners.stop(0);
-        tessel.reset();
-    }
+    bool started = false;
+    Memory idle;
+    Figure cpu;   // Tessel's and its worker's
+    Figure wall;  // from the owner taking the clipboard until all was quiet
+    Figure owner; // the owner's own work: encoding what it is asked for
 
 private:
-    QString tesselPath;
-    int limitMb;
-    std::unique_ptr<Process> tessel;
+    Process tessel;
     Owners owners;
 };
 
@@ -230,7 +212,7 @@ public:
     // The picture of a copy, made before the program starts; empty when it failed.
     QString picture(const Case &c, int copy)
     {
-        return c.bombSide ? bomb(c.bombSide, copy) : photo(copy);
+        return c.source == Source::Bomb ? bomb(int(c.size), copy) : photo(copy);
     }
 
     // The owner of a copy: its program and arguments, an argument empty where its data could
@@ -238,13 +220,9 @@ public:
     QStringList owner(const Case &c, int copy)
     {
         switch (c.source) {
-        case Source::ShortText:
+        case Source::Text:
             return xclip("-verbose",
-                         scratchFile("text", "tessel footprint " +
-                                                 QByteArray::number(copy).rightJustified(4, '0')));
-        case Source::HugeText:
-            return xclip("-verbose",
-                         scratchFile("text", makeText(HugeText, quint32(copy + 1) * 2654435761u)));
+                         scratchFile("text", makeText(c.size, quint32(copy + 1) * 2654435761u)));
         case Source::Png:
         case Source::Bomb:
             return xclip("-verbose", picture(c, copy), true);
@@ -293,8 +271,8 @@ private:
         return writeFile(path, bytes) ? path : QString();
     }
 
-    // A photo-like 3840x2160 PNG (ImageMagick's plasma fractal; the bench's own screen-like
-    // picture where ImageMagick is missing), with a mark telling the copies apart.
+    // A photo-like 3840x2160 PNG (ImageMagick's plasma fractal) with a mark telling the copies
+    // apart.
     QString photo(int copy)
     {
         const QString path = cache + QStringLiteral("/photo-%1.png").arg(copy);
@@ -310,12 +288,9 @@ private:
                                       .split(QLatin1Char(' '))
                                   << QStringLiteral("PNG24:") + base);
         }
-        QImage image(base);
-        if (image.isNull()) {
-            std::printf("no ImageMagick: the 4K picture is the bench's screen-like one\n");
-            image = QImage::fromData(makePng(), "PNG");
-        }
-        image = image.convertToFormat(QImage::Format_RGB32);
+        QImage image = QImage(base).convertToFormat(QImage::Format_RGB32);
+        if (image.isNull())
+            return QString();
         for (int y = 0; y < 16; ++y) {
             for (int x = 0; x < 16; ++x)
                 image.setPixel(copy * 16 + x, y, qRgb(copy * 25, 255 - copy * 25, 128));
@@ -356,14 +331,6 @@ void printHeader()
                 "peak +", "worker", "target");
 }
 
-void printRow(const Result &r)
-{
-    std::printf("%-16s %5d | %s | %s %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n", r.c->name,
-                r.copies, r.cpu.pair(9, 0).data(), r.wall.pair(9, 0).data(), r.owner.median(),
-                r.idle.rss, r.after.rss, (r.after.rss - r.idle.rss) / r.copies,
-                r.after.peak - r.idle.rss, r.workerPeak, r.c->target);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -376,8 +343,7 @@ int main(int argc, char **argv)
          {"only", "Only the cases whose name contains one of the texts.", "texts"},
          {"cache", "Where the pictures are made once.", "dir",
           QDir::temp().filePath(QStringLiteral("tessel-bench-footprint"))},
-         {"limit-mb", "The program's address space.", "n", QString::number(DefaultLimitMb)}},
-        false);
+         {"limit-mb", "The program's address space.", "n", QString::number(DefaultLimitMb)}});
     const int copies = intOption(parser, QStringLiteral("copies"));
     const int limitMb = intOption(parser, QStringLiteral("limit-mb"), 64);
     const QString tesselPath = parser.value(QStringLiteral("tessel"));
@@ -388,42 +354,40 @@ int main(int argc, char **argv)
     Inputs inputs(parser.value(QStringLiteral("cache")));
     inputs.describe();
 
-    FootprintBench bench(tesselPath, limitMb);
     for (const bool glNone : {false, true}) {
-        if (!bench.start(glNone))
+        const Run run(tesselPath, limitMb, glNone);
+        if (!run.started)
             return 1;
         std::printf("idle, %s%s: RSS %.1f MiB%s\n", GlVariable, glNone ? "=none" : " unset",
-                    memoryOf(bench.pid()).rss, glNone ? " (target ≤ 30 MB)" : "");
-        bench.stop();
+                    run.idle.rss, glNone ? " (target ≤ 30 MB)" : "");
     }
     printHeader();
     int status = 0;
     for (const Case &c : Cases) {
         if (!picked(parser, c.name))
             continue;
-        Result result;
-        result.c = &c;
-        result.copies = c.bombSide ? std::min(copies, BombCopies) : copies;
-        const bool text = c.source == Source::ShortText || c.source == Source::HugeText;
+        const int n = c.source == Source::Bomb ? std::min(copies, BombCopies) : copies;
         bool ok = true;
-        for (int copy = 0; copy < result.copies && ok && !text; ++copy)
+        for (int copy = 0; copy < n && ok && c.source != Source::Text; ++copy)
             ok = !inputs.picture(c, copy).isEmpty();
-        if (!ok || !bench.start())
+        if (!ok)
             return 1;
-        result.idle = memoryOf(bench.pid());
-        for (int copy = 0; copy < result.copies && ok; ++copy) {
+        Run run(tesselPath, limitMb);
+        if (!run.started)
+            return 1;
+        for (int copy = 0; copy < n && ok; ++copy) {
             const QStringList owner = inputs.owner(c, copy);
-            ok = !owner.contains(QString()) && bench.capture(owner, result);
+            ok = !owner.contains(QString()) && run.capture(owner);
         }
-        result.after = memoryOf(bench.pid());
-        result.workerPeak = memoryOf(workerOf(bench.pid())).peak;
-        bench.stop();
-        if (ok) {
-            printRow(result);
-        } else {
+        const Memory after = memoryOf(run.pid());
+        if (ok)
+            std::printf("%-16s %5d | %s | %s %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n", c.name,
+                        n, run.cpu.pair(9, 0).data(), run.wall.pair(9, 0).data(),
+                        run.owner.median(), run.idle.rss, after.rss, (after.rss - run.idle.rss) / n,
+                        after.peak - run.idle.rss, memoryOf(workerOf(run.pid())).peak, c.target);
+        else
             std::printf("%-16s failed\n", c.name);
-            status = 1;
-        }
+        status |= !ok;
     }
     return status;
 }

@@ -3,7 +3,7 @@
 // focused application (bench_paste_receiver), for a short text and a 4K PNG; and what
 // encoding that PNG in-process costs, to compare with its transfer. See README.md.
 
-#include "benchx11.h"
+#include "benchsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -13,9 +13,6 @@
 #include <QThread>
 
 #include <cstdio>
-
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
 
 namespace {
 
@@ -68,8 +65,7 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parseTesselOptions(parser,
                        {{"presses", "Presses per clip.", "n", QString::number(DefaultPresses)},
-                        {"only", "Only the clips whose name contains one of the texts.", "texts"}},
-                       true);
+                        {"only", "Only the clips whose name contains one of the texts.", "texts"}});
     const int presses = intOption(parser, QStringLiteral("presses"));
 
     XDriver x;
@@ -94,21 +90,14 @@ int main(int argc, char **argv)
     Process tessel;
     Process receiver;
     Owners owners;
-    if (!startTessel(tessel, parser.value(QStringLiteral("tessel"))) ||
-        !startReceiver(receiver, parser.value(QStringLiteral("receiver"))))
+    if (!startTessel(tessel, parser.value(QStringLiteral("tessel"))) || !startReceiver(receiver))
         return 1;
 
-    struct Clip {
+    const struct {
         const char *name;
         QString file;
         bool png;
-        QByteArray report;
-        KeySym key;
-    };
-    const Clip clips[] = {
-        {"short text", textFile, false, "text", XK_F1},
-        {"png 3840x2160", pngFile, true, "image", XK_F2},
-    };
+    } clips[] = {{"short text", textFile, false}, {"png 3840x2160", pngFile, true}};
 
     std::printf("%d presses per clip; F-key held until the synthetic V reaches the server\n",
                 presses);
@@ -117,7 +106,9 @@ int main(int argc, char **argv)
     std::printf("%-14s | %10s %10s | %10s %10s | %10s %10s\n", "", "median", "max", "median", "max",
                 "median", "max");
     int status = 0;
-    for (const Clip &clip : clips) {
+    for (int slot = 1; slot <= 2; ++slot) {
+        const auto &clip = clips[slot - 1];
+        const QByteArray report = clip.png ? "image" : "text";
         // Copied in order, so the text lands in slot 1 (F1) and the image in slot 2 (F2).
         owners.start(xclip("-quiet", clip.file, clip.png), QProcess::ForwardedChannels);
         if (!picked(parser, clip.name)) {
@@ -126,11 +117,11 @@ int main(int argc, char **argv)
             continue;
         }
 
-        const KeyCode fKey = XKeysymToKeycode(x.display, clip.key);
+        const KeyCode fKey = x.fKey(slot);
         bool warm = false;
         Figures ignored;
         for (int i = 0; i < WarmUpTries && !warm; ++i)
-            warm = press(x, receiver, fKey, clip.report, WarmUpPressTimeoutNs, ignored);
+            warm = press(x, receiver, fKey, report, WarmUpPressTimeoutNs, ignored);
         if (!warm) {
             std::printf("%-14s | no paste arrived: the replay did not reach the receiver\n",
                         clip.name);
@@ -141,7 +132,7 @@ int main(int argc, char **argv)
         int failed = 0;
         for (int i = 0; i < presses; ++i) {
             QThread::msleep(PauseBetweenPressesMs);
-            failed += press(x, receiver, fKey, clip.report, PressTimeoutNs, f) ? 0 : 1;
+            failed += press(x, receiver, fKey, report, PressTimeoutNs, f) ? 0 : 1;
         }
         std::printf("%-14s | %s | %s | %s", clip.name, f.server.pair(10, 1).data(),
                     f.seen.pair(10, 2).data(), f.inApp.pair(10, 2).data());

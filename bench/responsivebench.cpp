@@ -5,7 +5,7 @@
 // right after the start, and what the capture worker costs: its start and its memory. The
 // owners are the fake owner's Xlib one. See README.md.
 
-#include "benchx11.h"
+#include "benchsupport.h"
 #include "capture/captureprotocol.h"
 
 #include <QCommandLineParser>
@@ -21,9 +21,6 @@
 #include <optional>
 #include <set>
 #include <vector>
-
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
 
 namespace {
 
@@ -70,14 +67,11 @@ Match kindIs(const char *kind)
 // The fake owner's Xlib owner in a process of its own, driven step by step.
 class Owner {
 public:
-    // mode: text, hang, slow or incr; the incr owner sends file.
-    bool start(const char *mode, const QString &file = QString())
+    // arguments: text, hang, slow, or incr and the file it sends.
+    bool start(const QStringList &arguments)
     {
-        QStringList arguments = {QStringLiteral("x11"), QLatin1String(mode)};
-        if (!file.isEmpty())
-            arguments << file;
         process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process.start(fakeOwner(), arguments);
+        process.start(fakeOwner(), QStringList(QStringLiteral("x11")) + arguments);
         return process.waitForStarted() && waitFor(kindIs("ready"), nowNs() + 60000 * Ms);
     }
 
@@ -170,35 +164,52 @@ public:
             workerStart();
             firstCapture();
         }
-        if (!setUp())
+        window = startTessel(tessel, tesselPath);
+        const bool pings = window && x.answersPings(window);
+        std::printf("\nTessel window 0x%lx; WM_PROTOCOLS lists _NET_WM_PING: %s\n", window,
+                    pings ? "yes" : "no");
+        if (!pings || !startReceiver(receiver))
             return false;
-        {
-            Owner texts;
-            if (!texts.start("text") || !fillSlots(texts))
-                return false;
-            memory("after two short texts");
-            const char *const cases[] = {"idle", "hang", "slow", "incr"};
-            if (std::any_of(std::begin(cases), std::end(cases),
-                            [this](const char *c) { return picked(parser, c); })) {
-                std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d "
-                            "rounds cut off\n",
-                            rounds, capNs / 1000 / Ms, intOption(parser, "max-frozen"));
-                std::printf("%-6s | %19s | %19s | %19s | %s\n", "case", "F1->V server ms",
-                            "F1->V seen ms", "ping round trip ms", "n");
-                std::printf("%-6s | %9s %9s | %9s %9s | %9s %9s |\n", "", "median", "max", "median",
-                            "max", "median", "max");
-            }
-            for (const char *c : cases) {
-                if (picked(parser, c))
-                    runCase(c);
-            }
-            if (picked(parser, "capture")) {
-                captures(texts);
-                memory("after the small captures");
-            }
+        if (picked(parser, "memory")) {
+            // The worker is started with the window; it has captured nothing yet.
+            for (int i = 0; i < 50 && !workerOf(tessel.processId()); ++i)
+                QThread::msleep(100);
+            QThread::msleep(1000);
+            std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
+                        "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
         }
-        if (picked(parser, "full")) {
-            fullIncr();
+        memory("idle, nothing captured");
+        // Slots 1 and 2, which the cases' F1 presses and their pastes need.
+        Owner texts;
+        Copied copied;
+        if (!texts.start({QStringLiteral("text")}) || !copy(texts, SlotTexts[0], copied) ||
+            !copy(texts, SlotTexts[1], copied)) {
+            std::fprintf(stderr, "bench_responsive: Tessel did not take two short texts\n");
+            return false;
+        }
+        memory("after two short texts");
+        const char *const cases[] = {"idle", "hang", "slow", "incr"};
+        if (std::any_of(std::begin(cases), std::end(cases),
+                        [this](const char *c) { return picked(parser, c); }))
+            std::printf("\n%d rounds per case, each wait cut at %lld s; a case stops after %d "
+                        "rounds cut off\n%-6s | %19s | %19s | %19s | n\n%-6s | %9s %9s | %9s %9s | "
+                        "%9s %9s |\n",
+                        rounds, capNs / 1000 / Ms, intOption(parser, QStringLiteral("max-frozen")),
+                        "case", "F1->V server ms", "F1->V seen ms", "ping round trip ms", "",
+                        "median", "max", "median", "max", "median", "max");
+        for (const char *c : cases) {
+            if (picked(parser, c))
+                runCase(c);
+        }
+        if (picked(parser, "capture")) {
+            // A worker replaced after the last case's paste is back by then.
+            QThread::msleep(CalmBeforeCapturesMs);
+            captures(texts, "small text", rounds, CaptureTimeoutNs);
+            memory("after the small captures");
+        }
+        Owner incr;
+        if (picked(parser, "full") && incr.start({QStringLiteral("incr"), incrText})) {
+            captures(incr, QByteArray::number(incrMiB) + " MiB text", 1, FullIncrTimeoutNs);
             memory("after a whole large capture");
         }
         return true;
@@ -241,7 +252,7 @@ private:
                     "other run) once, waiting %lld s\n",
                     RetakeEveryNs / Ms, SingleTakeWaitNs / 1000 / Ms);
         Owner owner;
-        if (!owner.start("text")) {
+        if (!owner.start({QStringLiteral("text")})) {
             std::printf("  the owner did not start\n");
             return;
         }
@@ -272,29 +283,6 @@ private:
                     viewable.pair(0, 1).data(), viewable.size(), RetakeEveryNs / Ms,
                     firstRead.pair(0, 1).data(), firstRead.size(), startRuns, singleRead.size(),
                     startRuns, singleRead.pair(0, 1).data());
-    }
-
-    // Starts Tessel and the receiver, which keeps the focus.
-    bool setUp()
-    {
-        window = startTessel(tessel, tesselPath);
-        if (!window)
-            return false;
-        const bool pings = x.answersPings(window);
-        std::printf("\nTessel window 0x%lx; WM_PROTOCOLS lists _NET_WM_PING: %s\n", window,
-                    pings ? "yes" : "no");
-        if (!pings || !startReceiver(receiver, parser.value(QStringLiteral("receiver"))))
-            return false;
-        if (picked(parser, "memory")) {
-            // The worker is started with the window; it has captured nothing yet.
-            for (int i = 0; i < 50 && !workerOf(tessel.processId()); ++i)
-                QThread::msleep(100);
-            QThread::msleep(1000);
-            std::printf("\n%-28s | %20s | %20s\n%-28s | %6s %6s %6s | %6s %6s %6s\n", "memory, MiB",
-                        "Tessel", "worker", "", "RSS", "PSS", "peak", "RSS", "PSS", "peak");
-        }
-        memory("idle, nothing captured");
-        return true;
     }
 
     void memory(const char *when)
@@ -355,25 +343,6 @@ private:
         return copied.lastNs > 0;
     }
 
-    // Copies a short text into slots 1 and 2 each, and checks that F1 and F2 paste them.
-    bool fillSlots(Owner &owner)
-    {
-        for (int slot = 0; slot < 2; ++slot) {
-            Copied copied;
-            QByteArray line;
-            if (!copy(owner, SlotTexts[slot], copied) ||
-                !x.measure(None, XKeysymToKeycode(x.display, XK_F1 + slot), 5000 * Ms, KeyHoldNs)
-                     .pasted ||
-                !readLine(receiver, "text ", line, nowNs() + PasteTimeoutNs) ||
-                line.split(' ').value(2).toInt() != int(std::strlen(SlotTexts[slot]))) {
-                std::fprintf(stderr, "bench_responsive: slot %d did not take and paste \"%s\"\n",
-                             slot + 1, SlotTexts[slot]);
-                return false;
-            }
-        }
-        return true;
-    }
-
     // Rounds of a ping and an F1 press sent together, each once Tessel is in the middle of
     // reading the owner of the case (none for idle, else the owner's mode).
     void runCase(const char *name)
@@ -381,7 +350,7 @@ private:
         const bool idle = !std::strcmp(name, "idle");
         const bool incr = !std::strcmp(name, "incr");
         Owner owner;
-        if (!idle && !owner.start(name, incr ? incrText : QString())) {
+        if (!idle && !owner.start(incr ? QStringList{name, incrText} : QStringList{name})) {
             std::printf("%-6s | the owner did not start\n", name);
             return;
         }
@@ -391,29 +360,23 @@ private:
         };
         const double capMs = toMs(capNs);
         const int maxFrozen = intOption(parser, QStringLiteral("max-frozen"));
-        const KeyCode f1 = XKeysymToKeycode(x.display, XK_F1);
+        const KeyCode f1 = x.fKey(1);
         Figure server, seen, ping, frozenPing, frozenPress;
         int noRead = 0;
         int missingPastes = 0;
         int duringTransfer = 0;
         QByteArray note;
         for (int round = 1; round <= rounds && frozenPing.size() < maxFrozen; ++round) {
-            if (!settle()) {
-                note = "the window did not answer again; case stopped";
+            const bool answered = settle();
+            QThread::msleep(PauseBetweenRoundsMs);
+            if (!answered || (!idle && !owner.own())) {
+                note = "the window or the owner stopped answering; case stopped";
                 break;
             }
-            QThread::msleep(PauseBetweenRoundsMs);
             std::optional<OwnerEvent> read;
-            if (!idle) {
-                if (!owner.own()) {
-                    note = "the owner could not take the clipboard";
-                    break;
-                }
-                read = owner.waitFor(reading, nowNs() + ReadStartTimeoutNs);
-                if (!read) {
-                    ++noRead;
-                    continue;
-                }
+            if (!idle && !(read = owner.waitFor(reading, nowNs() + ReadStartTimeoutNs))) {
+                ++noRead;
+                continue;
             }
             XDriver::Measured m = x.measure(window, f1, capNs, KeyHoldNs);
             ping.add(m.pingMs);
@@ -464,42 +427,28 @@ private:
         std::printf("\n");
     }
 
-    // The owner's view of small captures: from its taking the clipboard to the last request
-    // it served, and to the first request.
-    void captures(Owner &owner)
+    // The owner's view of captures: from its taking the clipboard to the last request it
+    // served, and to the first.
+    void captures(Owner &owner, const QByteArray &name, int count, long long timeoutNs)
     {
-        Figure complete, first;
-        // A worker replaced after the last case's paste is back by then.
-        QThread::msleep(CalmBeforeCapturesMs);
-        for (int round = 1; round <= rounds; ++round) {
+        Figure last, first;
+        for (int round = 1; round <= count; ++round) {
             Copied copied;
             settle();
-            if (!copy(owner, "tessel small capture " + QByteArray::number(round), copied))
+            if (!copy(owner, "tessel capture " + QByteArray::number(round), copied, timeoutNs))
                 continue;
-            complete.add(toMs(copied.lastNs - copied.ownedNs));
+            last.add(toMs(copied.lastNs - copied.ownedNs));
             first.add(toMs(copied.firstNs - copied.ownedNs));
             if (verbose)
                 std::printf("  capture %d: last served %.2f ms, first request %.2f ms\n", round,
                             toMs(copied.lastNs - copied.ownedNs),
                             toMs(copied.firstNs - copied.ownedNs));
         }
-        std::printf("\nsmall text | owned->last request served: median, max %s ms | owned->first "
+        settle();
+        std::printf("\n%s | owned->last request served: median, max %s ms | owned->first "
                     "request: median, max %s ms | %d of %d captures read\n",
-                    complete.pair(0, 1).data(), first.pair(0, 1).data(), complete.size(), rounds);
-    }
-
-    // One whole capture of the large INCR text, with nothing in its way.
-    void fullIncr()
-    {
-        Owner owner;
-        Copied copied;
-        settle();
-        if (!owner.start("incr", incrText) || !copy(owner, QByteArray(), copied, FullIncrTimeoutNs))
-            std::printf("\n%d MiB capture: not served\n", incrMiB);
-        else
-            std::printf("\n%d MiB capture: owned->last served %.0f ms\n", incrMiB,
-                        toMs(copied.lastNs - copied.ownedNs));
-        settle();
+                    name.constData(), last.pair(0, 1).data(), first.pair(0, 1).data(), last.size(),
+                    count);
     }
 
     const QCommandLineParser &parser;
@@ -533,8 +482,7 @@ int main(int argc, char **argv)
          {"start-runs", "Starts of Tessel of each kind; twice as many of its worker.", "n",
           QStringLiteral("5")},
          {"only", "The parts to run: idle,hang,slow,incr,capture,full,start,memory.", "parts"},
-         {"verbose", "Print every round."}},
-        true);
+         {"verbose", "Print every round."}});
     XDriver x;
     if (!x.open())
         return 1;
