@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 
 #include <algorithm>
 #include <chrono>
@@ -165,31 +164,29 @@ QString fakeOwner()
     return QStringLiteral(TESSEL_FAKEOWNER);
 }
 
-void Process::stop(int waitMs)
+Process::~Process()
 {
     if (state() == NotRunning)
         return;
     terminate();
-    if (!waitForFinished(waitMs)) {
+    if (!waitForFinished(3000)) {
         kill();
-        waitForFinished(waitMs);
+        waitForFinished(3000);
     }
 }
 
 QProcess &Owners::start(const QStringList &command, QProcess::ProcessChannelMode mode)
 {
-    processes.push_back(std::make_unique<Process>());
-    processes.back()->setProcessChannelMode(mode);
-    processes.back()->start(command.first(), command.mid(1));
-    return *processes.back();
+    processes.emplace_back();
+    processes.back().setProcessChannelMode(mode);
+    processes.back().start(command.first(), command.mid(1));
+    return processes.back();
 }
 
-void Owners::stop(size_t keep, int waitMs)
+void Owners::endOlder()
 {
-    while (processes.size() > keep) {
-        processes.front()->stop(waitMs);
-        processes.erase(processes.begin());
-    }
+    while (processes.size() > 1)
+        processes.pop_front();
 }
 
 QStringList xclip(const char *option, const QString &file, bool png)
@@ -236,7 +233,7 @@ double procMiB(qint64 pid, const char *file, const QByteArray &field)
 
 } // namespace
 
-double cpuMs(qint64 pid, bool reapedChildren)
+double cpuMs(qint64 pid, bool children)
 {
     // The fields that follow the command, which may hold spaces and parentheses.
     const QByteArray stat = procFile(pid, QStringLiteral("stat"));
@@ -245,9 +242,12 @@ double cpuMs(qint64 pid, bool reapedChildren)
         return 0;
     static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
     long long ticks = fields[11].toLongLong() + fields[12].toLongLong();
-    if (reapedChildren)
+    if (children)
         ticks += fields[13].toLongLong() + fields[14].toLongLong();
-    return double(ticks) * msPerTick;
+    double ms = double(ticks) * msPerTick;
+    for (const qint64 child : children ? childrenOf(pid) : std::vector<qint64>())
+        ms += cpuMs(child);
+    return ms;
 }
 
 std::vector<qint64> childrenOf(qint64 pid)

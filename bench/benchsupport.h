@@ -6,8 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <list>
 #include <map>
-#include <memory>
 #include <vector>
 
 class QCommandLineOption;
@@ -17,8 +17,7 @@ class QImage;
 // Xlib's types as Xlib declares them: its header defines macros (Bool, Status) that break Qt
 // headers included after it.
 typedef struct _XDisplay Display;
-typedef unsigned long XID;
-typedef XID Window;
+typedef unsigned long Window;
 typedef unsigned long Atom;
 typedef unsigned long Time;
 typedef unsigned char KeyCode;
@@ -75,11 +74,10 @@ QString besideThisProgram(const QString &relative);
 QString fakeOwner(); // tests/fakeowner, which the end-to-end tests use too
 
 // A process the bench starts, asked to end when it goes (and killed if it does not within
-// waitMs): Tessel stops its capture worker only when asked.
+// 3 s): Tessel stops its capture worker only when asked.
 class Process : public QProcess {
 public:
-    ~Process() override { stop(); }
-    void stop(int waitMs = 3000);
+    ~Process() override;
 };
 
 // The clipboard owners a bench started, each in a process of its own: the newest owns the
@@ -87,11 +85,10 @@ public:
 class Owners {
 public:
     QProcess &start(const QStringList &command, QProcess::ProcessChannelMode mode);
-    // Ends all but the newest keep.
-    void stop(size_t keep, int waitMs = 3000);
+    void endOlder(); // all but the newest
 
 private:
-    std::vector<std::unique_ptr<Process>> processes;
+    std::list<Process> processes;
 };
 
 // xclip offering file on the clipboard, as image/png with png; option is -quiet or -verbose.
@@ -100,9 +97,10 @@ QStringList xclip(const char *option, const QString &file, bool png = false);
 // Reads a helper process's lines until one starts with prefix; false at the deadline.
 bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs);
 
-// The CPU process pid has used (utime and stime) and, with reapedChildren, what the children
-// it has reaped used.
-double cpuMs(qint64 pid, bool reapedChildren = false);
+// The CPU process pid has used (utime and stime) and, with children, what its children used:
+// the live ones', and what the ones that ended (a capture worker replaced or restarted) left in
+// its cutime and cstime.
+double cpuMs(qint64 pid, bool children = false);
 
 // The processes pid started that are still running, and the capture worker among Tessel's
 // (0 when it has none).

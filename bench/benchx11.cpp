@@ -2,15 +2,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QProcess>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -223,7 +220,6 @@ void XDriver::fill(Measured &measured) const
     measured.seenMs = toMs(v ? v->receivedNs - measured.startNs : measured.capNs);
 }
 
-// Handles the events that have come, waiting for some until the deadline.
 void XDriver::pump(long long deadlineNs)
 {
     const long long left = deadlineNs - nowNs();

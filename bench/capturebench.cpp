@@ -121,8 +121,6 @@ QMimeData *inProcessData(Kind kind, const QByteArray &payload)
     return data;
 }
 
-// The owner of a case's data in file, for --x11: xclip, or the fake owner as a Qt
-// application offers it.
 QStringList ownerCommand(Kind kind, const QString &file)
 {
     if (kind == Kind::Text || kind == Kind::Png)
@@ -144,7 +142,6 @@ public:
                          [this] { onClipboardChange(); });
     }
 
-    // Runs a case and prints its figures and the formats it offered.
     bool run(const Case &c, const QByteArray &png, int runs, bool print = true)
     {
         const bool text = c.kind == Kind::Text || c.kind == Kind::QtText;
@@ -168,8 +165,7 @@ public:
                 std::fprintf(stderr, "%s: nothing was captured\n", c.name);
                 return false;
             }
-            // The owner before this one lost the clipboard.
-            owners.stop(1);
+            owners.endOlder();
             capture.add(capturedMs);
             formats = QGuiApplication::clipboard()->mimeData()->formats();
             // Let the update the capture scheduled happen first: what is timed is a full repaint.

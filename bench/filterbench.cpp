@@ -4,13 +4,10 @@
 
 #include "benchsupport.h"
 #include "hotkeys/nativeeventfilter.h"
-#include "platform/platform.h"
 
-#include <QByteArray>
 #include <QCommandLineParser>
 #include <QGuiApplication>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -36,7 +33,6 @@ const int Rounds = 5;
 
 volatile long sink;
 
-// Prints the filter's cost for an event and the allocations it made.
 void measure(const char *name, const QByteArray &type, void *event, long iterations)
 {
     NativeEventFilter filter;
@@ -109,10 +105,8 @@ int main(int argc, char **argv)
 #endif
     QGuiApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addPositionalArgument(QStringLiteral("calls"), QStringLiteral("Calls per round."));
-    bench::parseOptions(parser, {});
-    const long iterations =
-        std::max(1L, parser.positionalArguments().value(0, "10000000").toLong());
+    bench::parseOptions(parser, {{"calls", "Calls per round.", "n", QStringLiteral("10000000")}});
+    const long iterations = bench::intOption(parser, QStringLiteral("calls"));
 
     // A zero below means something only if the counter sees Qt's allocations at all.
     counting = true;

@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
 
 namespace {
 
@@ -32,8 +31,7 @@ const int BombCopies = 3;
 const int QuietMs = 300;
 const int IdleQuietMs = 1000;
 const int PollMs = 5;
-const int StartTimeoutMs = 20000;
-const int OwnerTimeoutMs = 20000;
+const int StartTimeoutMs = 20000; // the program's, an owner's
 const int CaptureTimeoutMs = 300000;
 const int DefaultLimitMb = 8192;
 
@@ -67,16 +65,6 @@ const Case Cases[] = {
     {"bomb 30000x30000", Source::Bomb, 30000, "no decode, peak and kept +< 20 MB"},
     {"bomb 65535x65535", Source::Bomb, 65535, "no decode, peak and kept +< 20 MB"},
 };
-
-// The CPU of Tessel and its capture worker: the live children's, and what the ones that
-// ended (a worker replaced or restarted) left in the parent's cutime and cstime.
-double treeCpuMsOf(qint64 pid)
-{
-    double total = cpuMs(pid, true);
-    for (const qint64 child : childrenOf(pid))
-        total += cpuMs(child);
-    return total;
-}
 
 // Asks moved() until it has said no for quietMs since it first said yes (or since the start,
 // when started): the time from the start until its last yes, or -1 after timeoutMs.
@@ -147,19 +135,18 @@ public:
 
     qint64 pid() const { return tessel.processId(); }
 
-    // Starts an owner (command: the program and its arguments) and waits until Tessel has
-    // captured what it offers.
+    // Starts an owner and waits until Tessel has captured what it offers.
     bool capture(const QStringList &command)
     {
         QProcess &current = owners.start(command, QProcess::MergedChannels);
-        const double cpuBefore = treeCpuMsOf(pid());
+        const double cpuBefore = cpuMs(pid(), true);
         // xclip says this once it owns the selection, then counts on after each request.
         const QByteArray mark = command.first() == QLatin1String("xclip")
                                     ? "Waiting for selection request number 1"
                                     : "owner";
         QByteArray line;
         if (!current.waitForStarted() ||
-            !readLine(current, mark, line, nowNs() + OwnerTimeoutMs * Ms)) {
+            !readLine(current, mark, line, nowNs() + StartTimeoutMs * Ms)) {
             std::fprintf(stderr, "bench_footprint: %s never took the clipboard\n",
                          qPrintable(current.program()));
             return false;
@@ -173,7 +160,7 @@ public:
         const auto moved = [&] {
             current.waitForReadyRead(PollMs);
             const double before = tesselCpu + ownerCpu;
-            tesselCpu = treeCpuMsOf(pid());
+            tesselCpu = cpuMs(pid(), true);
             if (current.state() == QProcess::Running)
                 ownerCpu = cpuMs(current.processId());
             return !current.readAll().isEmpty() || tesselCpu + ownerCpu != before;
@@ -187,14 +174,13 @@ public:
         cpu.add(tesselCpu - cpuBefore);
         wall.add(double(wallMs));
         owner.add(ownerCpu - ownerBefore);
-        // The owners before this one lost the clipboard.
-        owners.stop(1);
+        owners.endOlder();
         return true;
     }
 
     bool started = false;
     Memory idle;
-    Figure cpu;   // Tessel's and its worker's
+    Figure cpu;   // Tessel's and its capture worker's
     Figure wall;  // from the owner taking the clipboard until all was quiet
     Figure owner; // the owner's own work: encoding what it is asked for
 
@@ -215,8 +201,7 @@ public:
         return c.source == Source::Bomb ? bomb(int(c.size), copy) : photo(copy);
     }
 
-    // The owner of a copy: its program and arguments, an argument empty where its data could
-    // not be made.
+    // An argument is empty where its data could not be made.
     QStringList owner(const Case &c, int copy)
     {
         switch (c.source) {
@@ -246,7 +231,6 @@ public:
         return command;
     }
 
-    // What the cases copy: the picture, and how far zlib shrinks the metafiles and the texts.
     void describe()
     {
         const QString png = photo(0);
@@ -281,12 +265,10 @@ private:
         const QString base = cache + QStringLiteral("/plasma.png");
         if (!QFile::exists(base)) {
             std::printf("making %s with ImageMagick...\n", qPrintable(base));
+            const QString size = QStringLiteral("%1x%2").arg(ImageWidth).arg(ImageHeight);
             QProcess::execute(QStringLiteral("convert"),
-                              QStringLiteral("-seed 7 -size %1x%2 plasma:fractal -depth 8")
-                                      .arg(ImageWidth)
-                                      .arg(ImageHeight)
-                                      .split(QLatin1Char(' '))
-                                  << QStringLiteral("PNG24:") + base);
+                              {"-seed", "7", "-size", size, "plasma:fractal", "-depth", "8",
+                               QStringLiteral("PNG24:") + base});
         }
         QImage image = QImage(base).convertToFormat(QImage::Format_RGB32);
         if (image.isNull())
@@ -318,19 +300,6 @@ private:
     QTemporaryDir scratch;
 };
 
-void printHeader()
-{
-    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime "
-                "for one capture; done = owner took the clipboard ->\nlast request, Tessel and "
-                "owner quiet; owner = the owner's CPU in that time; RSS after N clips; a clip = "
-                "(after - idle) / N; peak = VmHWM - idle;\nworker = the capture worker's VmHWM, "
-                "its idle RSS included (mostly Qt's shared pages); MiB = /proc kB / 1024\n",
-                GlVariable);
-    std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
-                "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
-                "peak +", "worker", "target");
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -361,7 +330,15 @@ int main(int argc, char **argv)
         std::printf("idle, %s%s: RSS %.1f MiB%s\n", GlVariable, glNone ? "=none" : " unset",
                     run.idle.rss, glNone ? " (target ≤ 30 MB)" : "");
     }
-    printHeader();
+    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime "
+                "for one capture; done = owner took the clipboard ->\nlast request, Tessel and "
+                "owner quiet; owner = the owner's CPU in that time; RSS after N clips; a clip = "
+                "(after - idle) / N; peak = VmHWM - idle;\nworker = the capture worker's VmHWM, "
+                "its idle RSS included (mostly Qt's shared pages); MiB = /proc kB / 1024\n",
+                GlVariable);
+    std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
+                "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
+                "peak +", "worker", "target");
     int status = 0;
     for (const Case &c : Cases) {
         if (!picked(parser, c.name))

@@ -8,7 +8,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -34,7 +33,6 @@ struct Figures {
     Figure decode; // image pastes: the receiver's decode of them
 };
 
-// One press of the F-key, held until the synthetic V has reached the server.
 bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expect,
            long long vTimeoutNs, Figures &figures)
 {

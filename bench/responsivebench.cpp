@@ -27,8 +27,6 @@ namespace {
 using namespace bench;
 
 const char WorkerArgument[] = "--capture-worker";
-const char *const SlotTexts[] = {"tessel responsive bench, slot one",
-                                 "tessel responsive bench, slot two"};
 // An owner that Tessel has not started to read from this long after taking the clipboard
 // leaves nothing to measure in that round.
 const long long ReadStartTimeoutNs = 10000 * Ms;
@@ -101,7 +99,6 @@ public:
         }
     }
 
-    // Reads what the owner has reported, waiting at most waitMs for something new.
     void collect(int waitMs)
     {
         if (!process.canReadLine())
@@ -132,9 +129,7 @@ bool answersPing(QProcess &worker)
         while (reader.complete(worker)) {
             QDataStream in(&worker);
             const Message message = read(in).message;
-            if (!reader.done(worker))
-                return false;
-            if (message == Message::Pong)
+            if (reader.done(worker) && message == Message::Pong)
                 return true;
         }
     }
@@ -181,9 +176,8 @@ public:
         memory("idle, nothing captured");
         // Slots 1 and 2, which the cases' F1 presses and their pastes need.
         Owner texts;
-        Copied copied;
-        if (!texts.start({QStringLiteral("text")}) || !copy(texts, SlotTexts[0], copied) ||
-            !copy(texts, SlotTexts[1], copied)) {
+        if (!texts.start({QStringLiteral("text")}) || !copy(texts, "tessel responsive, slot 1") ||
+            !copy(texts, "tessel responsive, slot 2")) {
             std::fprintf(stderr, "bench_responsive: Tessel did not take two short texts\n");
             return false;
         }
@@ -307,40 +301,40 @@ private:
     }
 
     struct Copied {
-        long long ownedNs = 0;
-        long long firstNs = 0; // the first request
-        long long lastNs = 0;  // the last answer served
+        double firstMs; // from the owner's taking the clipboard to the first request
+        double lastMs;  // and to the last answer served
     };
 
     // Takes the clipboard (offering text, for a text owner) and waits until the owner has
     // served what it was asked, has no INCR transfer going and has heard nothing for a while.
-    bool copy(Owner &owner, const QByteArray &text, Copied &copied,
-              long long timeoutNs = CaptureTimeoutNs)
+    std::optional<Copied> copy(Owner &owner, const QByteArray &text,
+                               long long timeoutNs = CaptureTimeoutNs)
     {
         const std::optional<OwnerEvent> owned = owner.own(text);
-        if (!owned)
-            return false;
-        copied = {owned->ns, 0, 0};
+        long long first = 0;
+        long long last = 0;
         const long long deadline = nowNs() + timeoutNs;
         std::multiset<QByteArray> transfers;
         size_t seen = 0;
         for (long long quietSince = nowNs();
-             nowNs() < deadline &&
+             owned && nowNs() < deadline &&
              (nowNs() - quietSince <= CaptureQuietNs || !transfers.empty());) {
             owner.collect(20);
             for (; seen < owner.events.size(); ++seen, quietSince = nowNs()) {
                 const OwnerEvent &e = owner.events[seen];
-                if (e.kind == "request" && !copied.firstNs)
-                    copied.firstNs = e.ns;
+                if (e.kind == "request" && !first)
+                    first = e.ns;
                 if (e.kind == "incr")
                     transfers.insert(e.transfer());
                 if (e.ends() && transfers.count(e.transfer()))
                     transfers.erase(transfers.find(e.transfer()));
                 if (e.kind == "served")
-                    copied.lastNs = e.ns;
+                    last = e.ns;
             }
         }
-        return copied.lastNs > 0;
+        if (!last)
+            return std::nullopt;
+        return Copied{toMs(first - owned->ns), toMs(last - owned->ns)};
     }
 
     // Rounds of a ping and an F1 press sent together, each once Tessel is in the middle of
@@ -427,22 +421,21 @@ private:
         std::printf("\n");
     }
 
-    // The owner's view of captures: from its taking the clipboard to the last request it
-    // served, and to the first.
+    // The owner's view: from its taking the clipboard to the last request served, and the first.
     void captures(Owner &owner, const QByteArray &name, int count, long long timeoutNs)
     {
         Figure last, first;
         for (int round = 1; round <= count; ++round) {
-            Copied copied;
             settle();
-            if (!copy(owner, "tessel capture " + QByteArray::number(round), copied, timeoutNs))
+            const std::optional<Copied> copied =
+                copy(owner, "tessel capture " + QByteArray::number(round), timeoutNs);
+            if (!copied)
                 continue;
-            last.add(toMs(copied.lastNs - copied.ownedNs));
-            first.add(toMs(copied.firstNs - copied.ownedNs));
+            last.add(copied->lastMs);
+            first.add(copied->firstMs);
             if (verbose)
                 std::printf("  capture %d: last served %.2f ms, first request %.2f ms\n", round,
-                            toMs(copied.lastNs - copied.ownedNs),
-                            toMs(copied.firstNs - copied.ownedNs));
+                            copied->lastMs, copied->firstMs);
         }
         settle();
         std::printf("\n%s | owned->last request served: median, max %s ms | owned->first "
