@@ -8,10 +8,10 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QProcess>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
@@ -39,15 +39,12 @@ QByteArray makeText(qint64 size, quint32 seed)
         seed ^= seed << 5;
         text += words[seed % count];
         column += int(std::strlen(words[seed % count])) + 1;
-        const char separator = column > 72        ? '\n'
-                               : (seed >> 8) % 11 ? ' '
-                               : (seed >> 12) % 2 ? ','
-                                                  : '.';
-        if (separator == '\n')
+        if (column > 72) {
+            text += '\n';
             column = 0;
-        text += separator;
-        if (separator != ' ' && separator != '\n')
-            text += ' ';
+        } else {
+            text += (seed >> 8) % 11 ? " " : (seed >> 12) % 2 ? ", " : ". ";
+        }
     }
     text.truncate(int(size));
     return text;
@@ -92,6 +89,12 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 double Figure::median() const
 {
     if (values.empty())
@@ -107,6 +110,18 @@ double Figure::maximum() const
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
 }
 
+QByteArray Figure::pair(int width, int decimals, double capMs) const
+{
+    QByteArray text;
+    for (const double value : {median(), maximum()}) {
+        const QByteArray shown = values.empty() ? QByteArray("-")
+                                                : (capMs > 0 && value >= capMs ? ">=" : "") +
+                                                      QByteArray::number(value, 'f', decimals);
+        text += (text.isEmpty() ? "" : " ") + shown.rightJustified(width);
+    }
+    return text;
+}
+
 long long nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -119,9 +134,24 @@ double toMs(long long ns)
     return double(ns) / 1e6;
 }
 
+void parseOptions(QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    parser.addHelpOption();
+    parser.addOptions(options);
+    parser.process(*QCoreApplication::instance());
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+}
+
 int intOption(const QCommandLineParser &parser, const QString &name, int minimum)
 {
     return std::max(minimum, parser.value(name).toInt());
+}
+
+bool picked(const QCommandLineParser &parser, const char *name)
+{
+    const QStringList texts = parser.value(QStringLiteral("only")).split(QLatin1Char(','));
+    return std::any_of(texts.begin(), texts.end(),
+                       [name](const QString &text) { return QLatin1String(name).contains(text); });
 }
 
 QString besideThisProgram(const QString &relative)
@@ -134,15 +164,39 @@ QString fakeOwner()
     return QStringLiteral(TESSEL_FAKEOWNER);
 }
 
-void stopProcess(QProcess &process, int waitMs)
+Process::~Process()
 {
-    if (process.state() == QProcess::NotRunning)
+    if (state() == NotRunning)
         return;
-    process.terminate();
-    if (!process.waitForFinished(waitMs)) {
-        process.kill();
-        process.waitForFinished(waitMs);
+    terminate();
+    if (!waitForFinished(3000)) {
+        kill();
+        waitForFinished(3000);
     }
+}
+
+QProcess &Owners::start(const QStringList &command, QProcess::ProcessChannelMode mode)
+{
+    processes.emplace_back();
+    processes.back().setProcessChannelMode(mode);
+    processes.back().start(command.first(), command.mid(1));
+    return processes.back();
+}
+
+void Owners::endOlder()
+{
+    while (processes.size() > 1)
+        processes.pop_front();
+}
+
+QStringList xclip(const char *option, const QString &file, bool png)
+{
+    QStringList command = {QStringLiteral("xclip"),      QLatin1String(option),
+                           QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                           QStringLiteral("-i"),         file};
+    if (png)
+        command << QStringLiteral("-t") << QStringLiteral("image/png");
+    return command;
 }
 
 bool readLine(QProcess &process, const QByteArray &prefix, QByteArray &line, long long deadlineNs)
@@ -164,22 +218,22 @@ namespace {
 
 QByteArray procFile(qint64 pid, const QString &name)
 {
-    QFile file(QStringLiteral("/proc/%1/%2").arg(pid).arg(name));
-    return pid > 0 && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return pid > 0 ? readFile(QStringLiteral("/proc/%1/%2").arg(pid).arg(name)) : QByteArray();
 }
 
-} // namespace
-
-long long procKb(qint64 pid, const char *file, const QByteArray &field)
+// A field of /proc/PID/status or /proc/PID/smaps_rollup in MiB, or -1.
+double procMiB(qint64 pid, const char *file, const QByteArray &field)
 {
     for (const QByteArray &line : procFile(pid, QLatin1String(file)).split('\n')) {
         if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toDouble() / 1024;
     }
     return -1;
 }
 
-double cpuMs(qint64 pid, bool reapedChildren)
+} // namespace
+
+double cpuMs(qint64 pid, bool children)
 {
     // The fields that follow the command, which may hold spaces and parentheses.
     const QByteArray stat = procFile(pid, QStringLiteral("stat"));
@@ -188,9 +242,12 @@ double cpuMs(qint64 pid, bool reapedChildren)
         return 0;
     static const double msPerTick = 1000.0 / double(sysconf(_SC_CLK_TCK));
     long long ticks = fields[11].toLongLong() + fields[12].toLongLong();
-    if (reapedChildren)
+    if (children)
         ticks += fields[13].toLongLong() + fields[14].toLongLong();
-    return double(ticks) * msPerTick;
+    double ms = double(ticks) * msPerTick;
+    for (const qint64 child : children ? childrenOf(pid) : std::vector<qint64>())
+        ms += cpuMs(child);
+    return ms;
 }
 
 std::vector<qint64> childrenOf(qint64 pid)
@@ -202,6 +259,18 @@ std::vector<qint64> childrenOf(qint64 pid)
             pids.push_back(child.toLongLong());
     }
     return pids;
+}
+
+qint64 workerOf(qint64 pid)
+{
+    const std::vector<qint64> children = childrenOf(pid);
+    return children.empty() ? 0 : children.front();
+}
+
+Memory memoryOf(qint64 pid)
+{
+    return {procMiB(pid, "status", "VmRSS"), procMiB(pid, "smaps_rollup", "Pss"),
+            procMiB(pid, "status", "VmHWM")};
 }
 
 } // namespace bench

@@ -1,16 +1,13 @@
-#include "benchx11.h"
+#include "benchsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QProcess>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -22,8 +19,8 @@ namespace {
 
 const long long StartTimeoutNs = 20000 * Ms;
 
-// A window property as bytes: the text of an 8-bit one, the first value of a 32-bit one.
-QByteArray propertyBytes(Display *display, Window window, Atom property)
+// A window property's data as Xlib gives it: 32-bit values as longs.
+QByteArray property(Display *display, Window window, const char *name)
 {
     Atom type = None;
     int format = 0;
@@ -31,58 +28,35 @@ QByteArray propertyBytes(Display *display, Window window, Atom property)
     unsigned long after = 0;
     unsigned char *data = nullptr;
     QByteArray bytes;
-    if (XGetWindowProperty(display, window, property, 0, 1024, False, AnyPropertyType, &type,
-                           &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False,
+                           AnyPropertyType, &type, &format, &count, &after, &data) == Success &&
         data) {
-        if (format == 8)
-            bytes = QByteArray(reinterpret_cast<const char *>(data), int(count));
-        else if (format == 32 && count > 0)
-            bytes = QByteArray::number(qulonglong(*reinterpret_cast<unsigned long *>(data)));
+        const size_t unit = format == 32 ? sizeof(long) : size_t(format / 8);
+        bytes = QByteArray(reinterpret_cast<const char *>(data), int(count * unit));
         XFree(data);
     }
     return bytes;
 }
 
-int ignoreError(Display *, XErrorEvent *)
+// The window manager names itself on the window that the root's _NET_SUPPORTING_WM_CHECK gives.
+QByteArray windowManagerName(Display *display)
 {
-    return 0;
-}
-
-// Tessel's window once it is viewable, or 0.
-Window viewableTessel()
-{
-    QProcess search;
-    search.start(QStringLiteral("xdotool"),
-                 {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                  QStringLiteral("--name"), QStringLiteral("^Tessel V" TESSEL_VERSION "$")});
-    search.waitForFinished();
-    return Window(search.readAllStandardOutput().split('\n').value(0).toULongLong());
+    const QByteArray check =
+        property(display, DefaultRootWindow(display), "_NET_SUPPORTING_WM_CHECK");
+    if (check.size() < int(sizeof(Window)))
+        return "none";
+    const QByteArray name =
+        property(display, *reinterpret_cast<const Window *>(check.constData()), "_NET_WM_NAME");
+    return name.isEmpty() ? QByteArray("unnamed") : name;
 }
 
 } // namespace
 
-void parseOptions(QCommandLineParser &parser, QList<QCommandLineOption> options, bool receiver)
+void parseTesselOptions(QCommandLineParser &parser, QList<QCommandLineOption> options)
 {
     options.append({QStringLiteral("tessel"), QStringLiteral("The program to measure."),
                     QStringLiteral("path"), besideThisProgram(QStringLiteral("../tessel"))});
-    if (receiver)
-        options.append({QStringLiteral("receiver"), QStringLiteral("The focused application."),
-                        QStringLiteral("path"),
-                        besideThisProgram(QStringLiteral("bench_paste_receiver"))});
-    parser.addHelpOption();
-    parser.addOptions(options);
-    parser.process(*QCoreApplication::instance());
-}
-
-QByteArray windowManagerName(Display *display)
-{
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
-    const QByteArray id = propertyBytes(display, DefaultRootWindow(display), check);
-    if (id.isEmpty())
-        return "none";
-    const QByteArray name = propertyBytes(display, Window(id.toULongLong()),
-                                          XInternAtom(display, "_NET_WM_NAME", False));
-    return name.isEmpty() ? QByteArray("unnamed") : name;
+    parseOptions(parser, options);
 }
 
 QProcessEnvironment tesselEnvironment()
@@ -102,9 +76,13 @@ Window startTessel(QProcess &tessel, const QString &program, const QStringList &
     Window window = None;
     while (!window && tessel.waitForStarted() && tessel.state() == QProcess::Running &&
            nowNs() < deadline) {
-        window = viewableTessel();
-        if (!window)
-            QThread::msleep(5);
+        QProcess search;
+        search.start(QStringLiteral("xdotool"),
+                     {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                      QStringLiteral("--name"), QStringLiteral("^Tessel V" TESSEL_VERSION "$")});
+        search.waitForFinished();
+        window = Window(search.readAllStandardOutput().split('\n').value(0).toULongLong());
+        QThread::msleep(window ? 0 : 5);
     }
     if (!window)
         std::fprintf(stderr,
@@ -114,36 +92,17 @@ Window startTessel(QProcess &tessel, const QString &program, const QStringList &
     return window;
 }
 
-bool startReceiver(QProcess &receiver, Display *display, const QString &program)
+bool startReceiver(QProcess &receiver)
 {
+    const QString program = besideThisProgram(QStringLiteral("bench_paste_receiver"));
     receiver.setProcessEnvironment(tesselEnvironment());
     receiver.setReadChannel(QProcess::StandardOutput);
     receiver.start(program, QStringList());
-    const long long deadline = nowNs() + StartTimeoutNs;
     QByteArray line;
-    if (!receiver.waitForStarted() || !readLine(receiver, "ready", line, deadline)) {
-        std::fprintf(stderr, "the receiver (%s) did not start\n", qPrintable(program));
-        return false;
-    }
-    // Given again every 200 ms until the receiver has it: a window manager maps the window a
-    // little later, and may take the focus back at first.
-    const Window window = Window(line.mid(6).toULongLong());
-    const auto previous = XSetErrorHandler(ignoreError);
-    bool active = false;
-    while (!active && nowNs() < deadline) {
-        XWindowAttributes attributes;
-        if (XGetWindowAttributes(display, window, &attributes) &&
-            attributes.map_state == IsViewable) {
-            XRaiseWindow(display, window);
-            XSetInputFocus(display, window, RevertToPointerRoot, CurrentTime);
-        }
-        XSync(display, False);
-        active = readLine(receiver, "active", line, std::min(deadline, nowNs() + 200 * Ms));
-    }
-    XSetErrorHandler(previous);
-    if (!active)
-        std::fprintf(stderr, "the receiver never got the keyboard focus\n");
-    return active;
+    if (receiver.waitForStarted() && readLine(receiver, "active", line, nowNs() + StartTimeoutNs))
+        return true;
+    std::fprintf(stderr, "the receiver (%s) never got the keyboard focus\n", qPrintable(program));
+    return false;
 }
 
 XDriver::~XDriver()
@@ -155,8 +114,16 @@ XDriver::~XDriver()
 bool XDriver::open()
 {
     display = XOpenDisplay(nullptr);
-    if (!display)
+    int event = 0;
+    int error = 0;
+    int major = 2;
+    int minor = 2;
+    if (!display || !XQueryExtension(display, "XInputExtension", &xiOpcode, &event, &error) ||
+        XIQueryVersion(display, &major, &minor) != Success) {
+        std::fprintf(stderr, "%s: cannot open the X display with XInput 2.2 (is DISPLAY set?)\n",
+                     qPrintable(QCoreApplication::applicationName()));
         return false;
+    }
     root = DefaultRootWindow(display);
     vKey = XKeysymToKeycode(display, XK_v);
     wmProtocols = XInternAtom(display, "WM_PROTOCOLS", False);
@@ -164,22 +131,13 @@ bool XDriver::open()
     // Qt sends its ping replies to the root window with these masks.
     XSelectInput(display, root, StructureNotifyMask | SubstructureNotifyMask);
     // Raw presses of the master keyboard, reported with the server's time.
-    int event = 0;
-    int error = 0;
-    int major = 2;
-    int minor = 2;
-    if (!XQueryExtension(display, "XInputExtension", &xiOpcode, &event, &error) ||
-        XIQueryVersion(display, &major, &minor) != Success)
-        return false;
     unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(bits, XI_RawKeyPress);
-    XIEventMask mask;
-    mask.deviceid = XIAllMasterDevices;
-    mask.mask_len = sizeof bits;
-    mask.mask = bits;
+    XIEventMask mask = {XIAllMasterDevices, int(sizeof bits), bits};
     XISelectEvents(display, root, &mask, 1);
-    XSync(display, False);
-    return vKey != 0;
+    std::printf("display %s, window manager: %s\n", DisplayString(display),
+                windowManagerName(display).constData());
+    return true;
 }
 
 bool XDriver::answersPings(Window window)
@@ -194,11 +152,19 @@ bool XDriver::answersPings(Window window)
     return found;
 }
 
+KeyCode XDriver::fKey(int number)
+{
+    return XKeysymToKeycode(display, XK_F1 + number - 1);
+}
+
 XDriver::Measured XDriver::measure(Window window, KeyCode fKey, long long capNs, long long holdNs)
 {
     drain();
-    const size_t from = presses.size();
-    const long serial = ++lastSerial;
+    Measured measured;
+    measured.serial = ++lastSerial;
+    measured.capNs = capNs;
+    measured.fKey = fKey;
+    measured.from = presses.size();
     XEvent ping = {};
     ping.xclient.type = ClientMessage;
     ping.xclient.window = window;
@@ -208,45 +174,60 @@ XDriver::Measured XDriver::measure(Window window, KeyCode fKey, long long capNs,
     ping.xclient.data.l[1] = CurrentTime; // Qt echoes it and asks nothing of it
     ping.xclient.data.l[2] = long(window);
     // Not part of the protocol, but echoed with the rest: it tells the replies apart.
-    ping.xclient.data.l[3] = serial;
-    const long long start = nowNs();
-    const long long deadline = start + capNs;
+    ping.xclient.data.l[3] = measured.serial;
+    measured.startNs = nowNs();
+    const long long deadline = measured.startNs + capNs;
     if (window != None)
         XSendEvent(display, window, False, NoEventMask, &ping);
     if (fKey)
         XTestFakeKeyEvent(display, fKey, True, CurrentTime);
     XFlush(display);
-    bool released = !fKey;
-    int f = -1;
-    int v = -1;
-    for (size_t seen = from;;) {
-        for (; seen < presses.size() && v < 0; ++seen) {
-            if (f < 0 && presses[seen].keycode == fKey)
-                f = int(seen);
-            else if (f >= 0 && presses[seen].keycode == vKey)
-                v = int(seen);
-        }
+    for (bool released = !fKey;;) {
+        fill(measured);
         const long long now = nowNs();
-        if (!released && (v >= 0 || now - start >= holdNs || now >= deadline)) {
+        if (!released && (measured.pasted || now - measured.startNs >= holdNs || now >= deadline)) {
             XTestFakeKeyEvent(display, fKey, False, CurrentTime);
             XFlush(display);
             released = true;
         }
-        const bool pingDone = window == None || pongs.count(serial);
-        if ((pingDone && (!fKey || v >= 0)) || now >= deadline)
-            break;
-        pump(released ? deadline : std::min(deadline, start + holdNs));
+        if (((window == None || measured.pinged) && (!fKey || measured.pasted)) || now >= deadline)
+            return measured;
+        pump(released ? deadline : std::min(deadline, measured.startNs + holdNs));
     }
-    Measured measured;
-    measured.startNs = start;
-    const auto reply = pongs.find(serial);
+}
+
+void XDriver::update(Measured &measured)
+{
+    drain();
+    fill(measured);
+}
+
+void XDriver::fill(Measured &measured) const
+{
+    const auto reply = pongs.find(measured.serial);
     measured.pinged = reply != pongs.end();
-    measured.pingMs = toMs(measured.pinged ? reply->second - start : capNs);
-    measured.pasted = v >= 0;
-    measured.serverMs =
-        measured.pasted ? double(presses[v].serverTime - presses[f].serverTime) : toMs(capNs);
-    measured.seenMs = toMs(measured.pasted ? presses[v].receivedNs - start : capNs);
-    return measured;
+    measured.pingMs = toMs(measured.pinged ? reply->second - measured.startNs : measured.capNs);
+    const RawPress *f = nullptr;
+    const RawPress *v = nullptr;
+    for (size_t i = measured.from; i < presses.size() && !v; ++i) {
+        if (!f && presses[i].keycode == measured.fKey)
+            f = &presses[i];
+        else if (f && presses[i].keycode == vKey)
+            v = &presses[i];
+    }
+    measured.pasted = v;
+    measured.serverMs = v ? double(v->serverTime - f->serverTime) : toMs(measured.capNs);
+    measured.seenMs = toMs(v ? v->receivedNs - measured.startNs : measured.capNs);
+}
+
+void XDriver::pump(long long deadlineNs)
+{
+    const long long left = deadlineNs - nowNs();
+    if (!XPending(display) && left > 0) {
+        pollfd fd{ConnectionNumber(display), POLLIN, 0};
+        poll(&fd, 1, int(left / Ms) + 1);
+    }
+    drain();
 }
 
 void XDriver::drain()
@@ -256,21 +237,6 @@ void XDriver::drain()
         XNextEvent(display, &event);
         handle(event);
     }
-}
-
-// Handles the events that have come, waiting for some until the deadline; false once the
-// deadline has passed.
-bool XDriver::pump(long long deadlineNs)
-{
-    if (!XPending(display)) {
-        const long long left = deadlineNs - nowNs();
-        if (left <= 0)
-            return false;
-        pollfd fd{ConnectionNumber(display), POLLIN, 0};
-        poll(&fd, 1, int(left / Ms) + 1);
-    }
-    drain();
-    return true;
 }
 
 void XDriver::handle(XEvent &event)

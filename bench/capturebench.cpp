@@ -1,7 +1,9 @@
 // Prints what one clipboard capture costs, what a full repaint of the table costs afterwards
-// and how long the content cell's tooltip takes to show, offscreen with the data set
-// in-process, for texts from 16 B to 100 MiB, a 4K PNG, 500 formats, and a text and an image
-// offered as a Qt application offers them. See README.md.
+// and how long the content cell's tooltip takes to show, for texts from 16 B to 100 MiB, a 4K
+// PNG, 500 formats, and a text and an image offered as a Qt application offers them.
+// Offscreen the data is set in-process; with --x11 a separate process (xclip, or the fake
+// owner of tests/fakeowner) owns the clipboard so that the X transfers are counted.
+// See README.md.
 
 #include "benchsupport.h"
 #include "window/tesselgui.h"
@@ -10,20 +12,19 @@
 #include <QClipboard>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMimeData>
-#include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QToolTip>
 #include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
-#include <vector>
 
 namespace {
 
@@ -58,15 +59,6 @@ const Case Cases[] = {
     {"image 4K (Qt)", Kind::QtImage, 0},
 };
 
-struct Result {
-    const Case *c = nullptr;
-    Figure capture;      // clipboardDataChanged as a whole
-    Figure repaint;      // table->viewport()->repaint()
-    Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
-    int tipChars = -1;   // the last tooltip's, -1 when none was shown
-    QStringList formats; // as the clipboard listed them
-};
-
 template <typename F> double timeMs(F &&work)
 {
     QElapsedTimer timer;
@@ -77,18 +69,12 @@ template <typename F> double timeMs(F &&work)
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 {
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(2);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && !timer.hasExpired(timeoutMs)) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
     return done();
 }
 
@@ -99,7 +85,6 @@ public:
     explicit EncodedImageMime(QByteArray png) : png(std::move(png)) {}
 
     QStringList formats() const override { return {PngFormat, ImageFormat}; }
-    bool hasFormat(const QString &format) const override { return formats().contains(format); }
 
 protected:
     QVariant retrieveData(const QString &format, QVariant::Type) const override
@@ -115,77 +100,93 @@ private:
     QByteArray png;
 };
 
-// The data object a Qt application puts on the clipboard when it copies a text, an image
-// or a set of formats; payload is the text's bytes or the encoded image.
-QMimeData *makeQtData(Kind kind, const QByteArray &payload)
+// The data of a case set in-process: as a platform clipboard gives a text or a copied PNG,
+// or as a Qt application offers a text, an image or a set of formats. payload is the text's
+// bytes or the encoded image.
+QMimeData *inProcessData(Kind kind, const QByteArray &payload)
 {
+    if (kind == Kind::Png)
+        return new EncodedImageMime(payload);
     auto *data = new QMimeData;
-    if (kind == Kind::QtText) {
+    if (kind == Kind::Text)
+        data->setData(QStringLiteral("text/plain"), payload);
+    else if (kind == Kind::QtText)
         data->setText(QString::fromUtf8(payload));
-    } else if (kind == Kind::QtImage) {
+    else if (kind == Kind::QtImage)
         data->setImageData(QImage::fromData(payload, "PNG"));
-    } else {
-        for (int i = 0; i < FormatCount; ++i)
-            data->setData(
-                QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0')),
-                QByteArray::number(i).rightJustified(FormatBytes, '#'));
-    }
+    for (int i = 0; kind == Kind::Formats && i < FormatCount; ++i)
+        data->setData(
+            QStringLiteral("application/x-tessel-bench-%1").arg(i, 3, 10, QLatin1Char('0')),
+            QByteArray::number(i).rightJustified(FormatBytes, '#'));
     return data;
 }
 
-QMimeData *makeInProcessData(const Case &c, const QByteArray &payload)
+QStringList ownerCommand(Kind kind, const QString &file)
 {
-    if (c.kind == Kind::Png)
-        return new EncodedImageMime(payload);
-    if (c.kind == Kind::Text) {
-        auto *data = new QMimeData;
-        data->setData(QStringLiteral("text/plain"), payload);
-        return data;
-    }
-    return makeQtData(c.kind, payload);
-}
-
-QByteArray payloadFor(const Case &c, const QByteArray &png)
-{
-    if (c.kind == Kind::Text || c.kind == Kind::QtText)
-        return makeText(c.bytes);
-    if (c.kind == Kind::Png || c.kind == Kind::QtImage)
-        return png;
-    return QByteArray();
+    if (kind == Kind::Text || kind == Kind::Png)
+        return xclip("-quiet", file, kind == Kind::Png);
+    const char *const modes[] = {"", "", "formats", "qt-text", "qt-image"};
+    return {fakeOwner(), QLatin1String(modes[int(kind)]),
+            kind == Kind::Formats ? QString::number(FormatCount) : file};
 }
 
 class Bench {
 public:
-    Bench()
+    explicit Bench(bool x11) : x11(x11)
     {
         window.show();
         table = window.findChild<QTableWidget *>();
-        for (QPushButton *button : window.findChildren<QPushButton *>()) {
-            if (button->text() == QLatin1String("Empty"))
-                emptyButton = button;
-        }
         waitUntil([this] { return window.windowHandle() && window.windowHandle()->isExposed(); },
                   5000);
         QObject::connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, &window,
                          [this] { onClipboardChange(); });
     }
 
-    bool run(const Case &c, const QByteArray &png, int runs, Result &result)
+    bool run(const Case &c, const QByteArray &png, int runs, bool print = true)
     {
-        result.c = &c;
-        const QByteArray payload = payloadFor(c, png);
+        const bool text = c.kind == Kind::Text || c.kind == Kind::QtText;
+        const QByteArray payload = text ? makeText(c.bytes) : png;
+        const QString file = dir.filePath(QStringLiteral("payload"));
+        if (x11 && !writeFile(file, payload))
+            return false;
+        Figure capture;      // clipboardDataChanged as a whole
+        Figure repaint;      // table->viewport()->repaint()
+        Figure tooltip;      // the QHelpEvent(ToolTip) to the content cell
+        QByteArray tip;      // whether the last one was shown, and its length
+        QStringList formats; // as the clipboard listed them
         for (int r = 0; r < runs; ++r) {
-            emptyButton->click();
+            QMetaObject::invokeMethod(&window, "onempty");
             capturedMs = -1;
-            QGuiApplication::clipboard()->setMimeData(makeInProcessData(c, payload));
+            if (x11)
+                owners.start(ownerCommand(c.kind, file), QProcess::MergedChannels);
+            else
+                QGuiApplication::clipboard()->setMimeData(inProcessData(c.kind, payload));
             if (!waitUntil([this] { return capturedMs >= 0; }, ChangeTimeoutMs)) {
                 std::fprintf(stderr, "%s: nothing was captured\n", c.name);
                 return false;
             }
-            result.capture.add(capturedMs);
-            result.formats = QGuiApplication::clipboard()->mimeData()->formats();
-            paintAndHover(result);
+            owners.endOlder();
+            capture.add(capturedMs);
+            formats = QGuiApplication::clipboard()->mimeData()->formats();
+            // Let the update the capture scheduled happen first: what is timed is a full repaint.
+            QCoreApplication::processEvents();
+            repaint.add(timeMs([this] { table->viewport()->repaint(); }));
+            const QPoint centre = table->visualItemRect(table->item(0, 0)).center();
+            QHelpEvent help(QEvent::ToolTip, centre, table->viewport()->mapToGlobal(centre));
+            tooltip.add(timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); }));
+            tip = QToolTip::isVisible()
+                      ? "yes, " + QByteArray::number(QToolTip::text().size()) + " chars"
+                      : "no (empty tip)";
+            QToolTip::hideText();
+            waitUntil([] { return !QToolTip::isVisible(); }, 2000);
         }
+        const QStringList shown =
+            formats.size() > 20 ? formats.mid(0, 3) << QStringLiteral("...") : formats;
+        if (print)
+            std::printf("%-16s %5d | %s | %s | %s | %-15s | %d: %s\n", c.name, runs,
+                        capture.pair(9, 2).data(), repaint.pair(9, 2).data(),
+                        tooltip.pair(9, 2).data(), tip.constData(), int(formats.size()),
+                        qPrintable(shown.join(QStringLiteral(", "))));
         return true;
     }
 
@@ -201,47 +202,13 @@ private:
             capturedMs = ms;
     }
 
-    void paintAndHover(Result &result)
-    {
-        // Let the update the capture scheduled happen first: what is timed is a full repaint.
-        QCoreApplication::processEvents();
-        result.repaint.add(timeMs([this] { table->viewport()->repaint(); }));
-        QTableWidgetItem *item = table->item(0, 0);
-        const QPoint centre = table->visualItemRect(item).center();
-        QHelpEvent help(QEvent::ToolTip, centre, table->viewport()->mapToGlobal(centre));
-        result.tooltip.add(timeMs([&] { QCoreApplication::sendEvent(table->viewport(), &help); }));
-        result.tipChars = QToolTip::isVisible() ? QToolTip::text().size() : -1;
-        QToolTip::hideText();
-        waitUntil([] { return !QToolTip::isVisible(); }, 2000);
-    }
-
+    bool x11;
+    QTemporaryDir dir;
+    Owners owners;
     TesselGui window;
     QTableWidget *table = nullptr;
-    QPushButton *emptyButton = nullptr;
     double capturedMs = -1;
 };
-
-void printReport(const std::vector<Result> &all)
-{
-    std::printf("\n");
-    std::printf("%-16s %5s | %19s | %19s | %19s | %s\n", "case", "runs", "capture ms med/max",
-                "repaint ms med/max", "tooltip ms med/max", "tooltip shown");
-    for (const Result &r : all) {
-        std::printf("%-16s %5d | %9.2f %9.2f | %9.2f %9.2f | %9.2f %9.2f | %s\n", r.c->name,
-                    r.capture.size(), r.capture.median(), r.capture.maximum(), r.repaint.median(),
-                    r.repaint.maximum(), r.tooltip.median(), r.tooltip.maximum(),
-                    r.tipChars < 0 ? "no (empty tip)"
-                                   : qPrintable(QStringLiteral("yes, %1 chars").arg(r.tipChars)));
-    }
-    std::printf("\nformats listed:\n");
-    for (const Result &r : all) {
-        QStringList shown = r.formats;
-        if (shown.size() > 20)
-            shown = shown.mid(0, 3) << QStringLiteral("...");
-        std::printf("%-16s %d: %s\n", r.c->name, int(r.formats.size()),
-                    qPrintable(shown.join(QStringLiteral(", "))));
-    }
-}
 
 QtMessageHandler defaultHandler = nullptr;
 
@@ -257,33 +224,36 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The platform is chosen before the application is made.
+    const bool x11 = std::any_of(argv + 1, argv + argc, [](const char *argument) {
+        return !std::strcmp(argument, "--x11");
+    });
+    qputenv("QT_QPA_PLATFORM", x11 ? "xcb" : "offscreen");
     defaultHandler = qInstallMessageHandler(quietHandler);
     QApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addHelpOption();
-    parser.addOptions({{"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
-                       {"only", "Only the cases whose name contains text.", "text"}});
-    parser.process(app);
+    parseOptions(parser,
+                 {{"x11", "On the X display in $DISPLAY, the data owned by xclip or by the fake "
+                          "owner; otherwise offscreen, the data set in-process."},
+                  {"runs", "Runs per case.", "n", QString::number(DefaultRuns)},
+                  {"only", "Only the cases whose name contains one of the texts.", "texts"}});
     const int runs = intOption(parser, QStringLiteral("runs"));
     const QByteArray png = makePng();
     std::printf("PNG: %d bytes\n", png.size());
 
-    Bench bench;
+    Bench bench(x11);
     // The first capture, paint and tooltip load fonts and styles; keep that out of the figures.
-    std::vector<Result> all(1);
-    if (!bench.run(Cases[0], png, 1, all.back()))
+    if (!bench.run(Cases[0], png, 1, false))
         return 1;
-    all.clear();
+    std::printf("\nmode: %s\n", x11 ? "X11, data owned by another process (transfers counted)"
+                                    : "offscreen, data set in-process");
+    std::printf("%-16s %5s | %19s | %19s | %19s | %-15s | %s\n", "case", "runs",
+                "capture ms med/max", "repaint ms med/max", "tooltip ms med/max", "tooltip shown",
+                "formats listed");
     for (const Case &c : Cases) {
-        if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
-            continue;
-        std::printf("%s...\n", c.name);
-        std::fflush(stdout);
-        all.emplace_back();
-        if (!bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs, all.back()))
+        if (picked(parser, c.name) &&
+            !bench.run(c, png, c.bytes >= HugeText ? std::min(runs, HugeRuns) : runs))
             return 1;
     }
-    printReport(all);
     return 0;
 }

@@ -1,16 +1,16 @@
 // Prints what the real program (any build of it) costs in memory and CPU on the X display in
 // $DISPLAY: its RSS when idle, and for each kind of clip the CPU and wall time of a capture
-// and the RSS after ten of them, from /proc. See README.md.
+// and the RSS after ten of them, from /proc; and what the data it copies is like. See README.md.
 
-#include "benchx11.h"
+#include "benchsupport.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QGuiApplication>
+#include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -18,10 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <memory>
-#include <vector>
-
-#include <X11/Xlib.h>
 
 namespace {
 
@@ -35,15 +31,9 @@ const int BombCopies = 3;
 const int QuietMs = 300;
 const int IdleQuietMs = 1000;
 const int PollMs = 5;
-// A program the bench started is asked to end, then killed after this long.
-const int StopWaitMs = 5000;
-const int StartTimeoutMs = 20000;
-const int OwnerTimeoutMs = 20000;
+const int StartTimeoutMs = 20000; // the program's, an owner's
 const int CaptureTimeoutMs = 300000;
 const int DefaultLimitMb = 8192;
-const qint64 HugeText = 100LL << 20;
-const int BombSide = 30000;
-const int HugeBombSide = 65535;
 
 // What an office suite offers besides the picture when it copies one: its own metafile
 // formats, large and fairly compressible.
@@ -57,47 +47,24 @@ const struct OfficeFormat {
     {"application/x-openoffice-svxb;windows_formatname=\"SVXB\"", 25LL << 20},
 };
 
-enum class Source { ShortText, Png, QtImage, Office, HugeText, Bomb, HugeBomb };
+enum class Source { Text, Png, QtImage, Office, Bomb };
 
 struct Case {
     const char *name;
     Source source;
-    const char *target;
+    qint64 size;        // a text's bytes, a bomb's side
+    const char *target; // what the issue set, printed beside the figures
 };
 
 const Case Cases[] = {
-    {"text 16 B", Source::ShortText, ""},
-    {"png 4K (xclip)", Source::Png, "≤ 150 ms CPU"},
-    {"image 4K (Qt)", Source::QtImage, "done ≤ 400 ms, ≤ 15 MB a clip, ≤ 200 MB after"},
-    {"office-like", Source::Office, "≤ 60 MB a clip"},
-    {"text 100 MiB", Source::HugeText, ""},
-    {"bomb 30000x30000", Source::Bomb, "no decode, peak and kept +< 20 MB"},
-    {"bomb 65535x65535", Source::HugeBomb, "no decode, peak and kept +< 20 MB"},
+    {"text 16 B", Source::Text, 16, ""},
+    {"png 4K (xclip)", Source::Png, 0, "≤ 150 ms CPU"},
+    {"image 4K (Qt)", Source::QtImage, 0, "done ≤ 400 ms, ≤ 15 MB a clip, ≤ 200 MB after"},
+    {"office-like", Source::Office, 0, "≤ 60 MB a clip"},
+    {"text 100 MiB", Source::Text, 100LL << 20, ""},
+    {"bomb 30000x30000", Source::Bomb, 30000, "no decode, peak and kept +< 20 MB"},
+    {"bomb 65535x65535", Source::Bomb, 65535, "no decode, peak and kept +< 20 MB"},
 };
-
-struct Usage {
-    double rssMb = 0;
-    double hwmMb = 0;
-    double workerHwmMb = 0; // the capture worker's peak, the largest where there were several
-};
-
-Usage usageOf(qint64 pid)
-{
-    Usage usage{procKb(pid, "status", "VmRSS") / 1024.0, procKb(pid, "status", "VmHWM") / 1024.0};
-    for (const qint64 child : childrenOf(pid))
-        usage.workerHwmMb = std::max(usage.workerHwmMb, procKb(child, "status", "VmHWM") / 1024.0);
-    return usage;
-}
-
-// The CPU of Tessel and its capture worker: the live children's, and what the ones that
-// ended (a worker replaced or restarted) left in the parent's cutime and cstime.
-double treeCpuMsOf(qint64 pid)
-{
-    double total = cpuMs(pid, true);
-    for (const qint64 child : childrenOf(pid))
-        total += cpuMs(child);
-    return total;
-}
 
 // Asks moved() until it has said no for quietMs since it first said yes (or since the start,
 // when started): the time from the start until its last yes, or -1 after timeoutMs.
@@ -138,67 +105,48 @@ QByteArray makeMetafile(const QByteArray &pixels, qint64 size, quint32 seed)
     return out;
 }
 
-struct Result {
-    const Case *c = nullptr;
-    int copies = 0;
-    Figure cpu;   // Tessel's and its worker's
-    Figure wall;  // from the owner taking the clipboard until all was quiet
-    Figure owner; // the owner's own work: encoding what it is asked for
-    Usage idle;
-    Usage after;
-};
-
-class FootprintBench {
+// A fresh program and the owners it captured from, with the figures of its captures.
+class Run {
 public:
-    FootprintBench(QString tesselPath, int limitMb)
-        : tesselPath(std::move(tesselPath)), limitMb(limitMb)
-    {
-    }
-
-    ~FootprintBench() { stopAll(); }
-
-    // Starts the program without GL integration, which would cost memory for nothing; true
-    // once its window has shown and it has gone quiet.
-    bool start()
+    // Starts the program, without GL integration (which would cost memory for nothing) unless
+    // glNone is false; started once its window has shown and it has gone quiet.
+    Run(const QString &tesselPath, int limitMb, bool glNone = true)
     {
         QProcessEnvironment environment = tesselEnvironment();
-        environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
-        tessel = std::make_unique<QProcess>();
+        environment.remove(QLatin1String(GlVariable));
+        if (glNone)
+            environment.insert(QLatin1String(GlVariable), QStringLiteral("none"));
         // The shell caps the address space and becomes the program, keeping its pid.
-        return startTessel(*tessel, QStringLiteral("sh"),
-                           {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
-                            QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024),
-                            tesselPath},
-                           environment) &&
-               untilQuiet(
-                   [this, cpu = 0.0]() mutable {
-                       QThread::msleep(PollMs * 4);
-                       const double before = cpu;
-                       cpu = cpuMs(tessel->processId());
-                       return cpu != before;
-                   },
-                   true, IdleQuietMs, StartTimeoutMs) >= 0;
+        started =
+            startTessel(tessel, QStringLiteral("sh"),
+                        {QStringLiteral("-c"), QStringLiteral("ulimit -v \"$1\" && exec \"$2\""),
+                         QStringLiteral("sh"), QString::number(qint64(limitMb) * 1024), tesselPath},
+                        environment) &&
+            untilQuiet(
+                [this, cpu = 0.0]() mutable {
+                    QThread::msleep(PollMs * 4);
+                    const double before = cpu;
+                    cpu = cpuMs(pid());
+                    return cpu != before;
+                },
+                true, IdleQuietMs, StartTimeoutMs) >= 0;
+        idle = memoryOf(pid());
     }
 
-    Usage tesselUsage() const { return usageOf(tessel->processId()); }
+    qint64 pid() const { return tessel.processId(); }
 
-    // Starts an owner (command: the program and its arguments) and waits until Tessel has
-    // captured what it offers.
-    bool capture(const QStringList &command, Result &result)
+    // Starts an owner and waits until Tessel has captured what it offers.
+    bool capture(const QStringList &command)
     {
-        owners.push_back(std::make_unique<QProcess>());
-        QProcess &current = *owners.back();
-        current.setProcessChannelMode(QProcess::MergedChannels);
-        current.start(command.first(), command.mid(1));
-        const qint64 pid = tessel->processId();
-        const double cpuBefore = treeCpuMsOf(pid);
+        QProcess &current = owners.start(command, QProcess::MergedChannels);
+        const double cpuBefore = cpuMs(pid(), true);
         // xclip says this once it owns the selection, then counts on after each request.
         const QByteArray mark = command.first() == QLatin1String("xclip")
                                     ? "Waiting for selection request number 1"
                                     : "owner";
         QByteArray line;
         if (!current.waitForStarted() ||
-            !readLine(current, mark, line, nowNs() + OwnerTimeoutMs * Ms)) {
+            !readLine(current, mark, line, nowNs() + StartTimeoutMs * Ms)) {
             std::fprintf(stderr, "bench_footprint: %s never took the clipboard\n",
                          qPrintable(current.program()));
             return false;
@@ -212,100 +160,92 @@ public:
         const auto moved = [&] {
             current.waitForReadyRead(PollMs);
             const double before = tesselCpu + ownerCpu;
-            tesselCpu = treeCpuMsOf(pid);
+            tesselCpu = cpuMs(pid(), true);
             if (current.state() == QProcess::Running)
                 ownerCpu = cpuMs(current.processId());
             return !current.readAll().isEmpty() || tesselCpu + ownerCpu != before;
         };
         const qint64 wallMs = untilQuiet(moved, started, QuietMs, CaptureTimeoutMs);
-        if (wallMs < 0 || tessel->state() != QProcess::Running) {
+        if (wallMs < 0 || tessel.state() != QProcess::Running) {
             std::fprintf(stderr, "bench_footprint: the capture did not end (Tessel %s)\n",
-                         tessel->state() == QProcess::Running ? "busy" : "exited");
+                         tessel.state() == QProcess::Running ? "busy" : "exited");
             return false;
         }
-        result.cpu.add(tesselCpu - cpuBefore);
-        result.wall.add(double(wallMs));
-        result.owner.add(ownerCpu - ownerBefore);
-        // The owners before this one lost the clipboard.
-        while (owners.size() > 1) {
-            stopProcess(*owners.front(), StopWaitMs);
-            owners.erase(owners.begin());
-        }
+        cpu.add(tesselCpu - cpuBefore);
+        wall.add(double(wallMs));
+        owner.add(ownerCpu - ownerBefore);
+        owners.endOlder();
         return true;
     }
 
-    void stopAll()
-    {
-        for (auto &owner : owners)
-            stopProcess(*owner, StopWaitMs);
-        owners.clear();
-        if (tessel)
-            stopProcess(*tessel, StopWaitMs);
-        tessel.reset();
-    }
+    bool started = false;
+    Memory idle;
+    Figure cpu;   // Tessel's and its capture worker's
+    Figure wall;  // from the owner taking the clipboard until all was quiet
+    Figure owner; // the owner's own work: encoding what it is asked for
 
 private:
-    QString tesselPath;
-    int limitMb;
-    std::unique_ptr<QProcess> tessel;
-    std::vector<std::unique_ptr<QProcess>> owners;
+    Process tessel;
+    Owners owners;
 };
 
 // Clipboard owners, of contents distinct for each copy so that nothing can be shared between
-// clips. Images are made once into the cache folder; the rest into a temporary one.
+// clips. Pictures are made once into the cache folder; the rest into a temporary one.
 class Inputs {
 public:
     explicit Inputs(QString cache) : cache(std::move(cache)) { QDir().mkpath(this->cache); }
 
-    // The picture of a copy, made once before the program starts; empty when it failed.
-    QString picture(Source source, int copy)
+    // The picture of a copy, made before the program starts; empty when it failed.
+    QString picture(const Case &c, int copy)
     {
-        if (source == Source::Bomb || source == Source::HugeBomb)
-            return bomb(source == Source::Bomb ? BombSide : HugeBombSide, copy);
-        return photo(copy);
+        return c.source == Source::Bomb ? bomb(int(c.size), copy) : photo(copy);
     }
 
-    // The owner of a copy: its program and arguments, or nothing when its data was not made.
-    QStringList owner(Source source, int copy)
+    // An argument is empty where its data could not be made.
+    QStringList owner(const Case &c, int copy)
     {
-        const auto xclip = [](const QString &file, bool image) {
-            QStringList command = {QStringLiteral("xclip"), QStringLiteral("-verbose"),
-                                   QStringLiteral("-selection"), QStringLiteral("clipboard")};
-            if (image)
-                command << QStringLiteral("-t") << QStringLiteral("image/png");
-            return command << QStringLiteral("-i") << file;
-        };
-        switch (source) {
-        case Source::ShortText:
-            return xclip(scratchFile("text", "tessel footprint " +
-                                                 QByteArray::number(copy).rightJustified(4, '0')),
-                         false);
-        case Source::HugeText:
-            return xclip(scratchFile("text", makeText(HugeText, quint32(copy + 1) * 2654435761u)),
-                         false);
-        case Source::Bomb:
-        case Source::HugeBomb:
+        switch (c.source) {
+        case Source::Text:
+            return xclip("-verbose",
+                         scratchFile("text", makeText(c.size, quint32(copy + 1) * 2654435761u)));
         case Source::Png:
-            return xclip(picture(source, copy), true);
+        case Source::Bomb:
+            return xclip("-verbose", picture(c, copy), true);
         case Source::QtImage:
             return {fakeOwner(), QStringLiteral("qt-image"), photo(copy)};
         case Source::Office:
             break;
         }
         // What an office suite offers: the picture, its BMP and its own metafile formats.
-        QFile in(photo(copy));
-        const QByteArray encoded = in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
-        const QByteArray bmp = encodeImage(QImage::fromData(encoded, "PNG"), "BMP");
+        const QString png = photo(copy);
+        const QByteArray bmp = encodeImage(QImage(png), "BMP");
         QStringList command = {
-            fakeOwner(),   QStringLiteral("offer"),     QStringLiteral("image/png"),
-            in.fileName(), QStringLiteral("image/bmp"), scratchFile("bmp", bmp)};
+            fakeOwner(), QStringLiteral("offer"),     QStringLiteral("image/png"),
+            png,         QStringLiteral("image/bmp"), scratchFile("bmp", bmp)};
         int i = 0;
         for (const OfficeFormat &format : OfficeFormats) {
             command << QLatin1String(format.name)
                     << scratchFile("metafile" + QByteArray::number(++i),
-                                   makeMetafile(bmp, format.bytes, qHash(encoded)));
+                                   makeMetafile(bmp, format.bytes, quint32(copy)));
         }
-        return command.contains(QString()) ? QStringList() : command;
+        return command;
+    }
+
+    void describe()
+    {
+        const QString png = photo(0);
+        const QByteArray bmp = encodeImage(QImage(png), "BMP");
+        qint64 total = 0;
+        for (const OfficeFormat &format : OfficeFormats)
+            total += format.bytes;
+        const QByteArray sample = makeMetafile(bmp, OfficeFormats[0].bytes, 0);
+        const QByteArray prose = makeText(10 << 20);
+        std::printf("4K picture: %s, %lld bytes\noffice-like: image/png, image/bmp (%d bytes) and "
+                    "%lld MiB in metafile formats, which zlib level 1 shrinks %.1fx\ntexts: prose "
+                    "that zlib level 1 shrinks %.1fx\n",
+                    qPrintable(png), QFileInfo(png).size(), int(bmp.size()), total >> 20,
+                    double(sample.size()) / qCompress(sample, 1).size(),
+                    double(prose.size()) / qCompress(prose, 1).size());
     }
 
 private:
@@ -315,31 +255,29 @@ private:
         return writeFile(path, bytes) ? path : QString();
     }
 
-    // A photo-like 3840x2160 PNG (ImageMagick's plasma fractal; the bench's own screen-like
-    // picture where ImageMagick is missing), with a mark telling the copies apart.
+    // A photo-like 3840x2160 PNG (ImageMagick's plasma fractal) with a mark telling the copies
+    // apart.
     QString photo(int copy)
     {
         const QString path = cache + QStringLiteral("/photo-%1.png").arg(copy);
         if (QFile::exists(path))
             return path;
         const QString base = cache + QStringLiteral("/plasma.png");
-        if (!QFile::exists(base))
+        if (!QFile::exists(base)) {
+            std::printf("making %s with ImageMagick...\n", qPrintable(base));
+            const QString size = QStringLiteral("%1x%2").arg(ImageWidth).arg(ImageHeight);
             QProcess::execute(QStringLiteral("convert"),
-                              QStringLiteral("-seed 7 -size %1x%2 plasma:fractal -depth 8")
-                                      .arg(ImageWidth)
-                                      .arg(ImageHeight)
-                                      .split(QLatin1Char(' '))
-                                  << QStringLiteral("PNG24:") + base);
-        QImage image(base);
-        if (image.isNull()) {
-            std::printf("no ImageMagick: the 4K picture is the bench's screen-like one\n");
-            image = QImage::fromData(makePng(), "PNG");
+                              {"-seed", "7", "-size", size, "plasma:fractal", "-depth", "8",
+                               QStringLiteral("PNG24:") + base});
         }
-        image = image.convertToFormat(QImage::Format_RGB32);
+        QImage image = QImage(base).convertToFormat(QImage::Format_RGB32);
+        if (image.isNull())
+            return QString();
         for (int y = 0; y < 16; ++y) {
             for (int x = 0; x < 16; ++x)
                 image.setPixel(copy * 16 + x, y, qRgb(copy * 25, 255 - copy * 25, 128));
         }
+        std::printf("encoding %s...\n", qPrintable(path));
         return writeFile(path, encodeImage(image, "PNG")) ? path : QString();
     }
 
@@ -350,6 +288,7 @@ private:
         const QString path = cache + QStringLiteral("/bomb-%1-%2.png").arg(side).arg(copy);
         if (QFile::exists(path))
             return path;
+        std::printf("encoding %s...\n", qPrintable(path));
         QImage image(side, side, QImage::Format_Mono);
         image.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
         image.fill(0);
@@ -361,97 +300,71 @@ private:
     QTemporaryDir scratch;
 };
 
-void printHeader()
-{
-    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime for "
-                "one capture; done = "
-                "owner took the clipboard ->\nlast request, Tessel and owner quiet; owner = the "
-                "owner's CPU in that time; RSS after N "
-                "clips; a clip = (after - idle) / N; peak = VmHWM - idle;\nworker = the capture "
-                "worker's VmHWM, its idle RSS included (mostly Qt's shared pages); MiB = /proc kB "
-                "/ 1024\n",
-                GlVariable);
-    std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
-                "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
-                "peak +", "worker", "target");
-}
-
-void printRow(const Result &r)
-{
-    std::printf(
-        "%-16s %5d | %9.0f %9.0f | %9.0f %9.0f %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n",
-        r.c->name, r.copies, r.cpu.median(), r.cpu.maximum(), r.wall.median(), r.wall.maximum(),
-        r.owner.median(), r.idle.rssMb, r.after.rssMb, (r.after.rssMb - r.idle.rssMb) / r.copies,
-        r.after.hwmMb - r.idle.rssMb, r.after.workerHwmMb, r.c->target);
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // Each row shows as soon as it is printed, also through a pipe.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parseOptions(
+    parseTesselOptions(
         parser,
         {{"copies", "Copies per case.", "n", QString::number(DefaultCopies)},
-         {"only", "Only the cases whose name contains text.", "text"},
+         {"only", "Only the cases whose name contains one of the texts.", "texts"},
          {"cache", "Where the pictures are made once.", "dir",
           QDir::temp().filePath(QStringLiteral("tessel-bench-footprint"))},
-         {"limit-mb", "The program's address space.", "n", QString::number(DefaultLimitMb)}},
-        false);
+         {"limit-mb", "The program's address space.", "n", QString::number(DefaultLimitMb)}});
     const int copies = intOption(parser, QStringLiteral("copies"));
     const int limitMb = intOption(parser, QStringLiteral("limit-mb"), 64);
     const QString tesselPath = parser.value(QStringLiteral("tessel"));
-    Display *display = XOpenDisplay(nullptr);
-    if (!display) {
-        std::fprintf(stderr, "bench_footprint: cannot open the X display (is DISPLAY set?)\n");
+    XDriver x;
+    if (!x.open())
         return 1;
-    }
-    std::printf("tessel: %s\ndisplay %s, window manager: %s; address space capped at %d MB\n",
-                qPrintable(tesselPath), DisplayString(display),
-                windowManagerName(display).constData(), limitMb);
+    std::printf("tessel: %s; address space capped at %d MB\n", qPrintable(tesselPath), limitMb);
     Inputs inputs(parser.value(QStringLiteral("cache")));
+    inputs.describe();
 
-    int status = 0;
-    {
-        FootprintBench bench(tesselPath, limitMb);
-        if (!bench.start())
+    for (const bool glNone : {false, true}) {
+        const Run run(tesselPath, limitMb, glNone);
+        if (!run.started)
             return 1;
-        std::printf("idle, %s=none: RSS %.1f MiB (target ≤ 30 MB)\n", GlVariable,
-                    bench.tesselUsage().rssMb);
-        bench.stopAll();
-        printHeader();
-        for (const Case &c : Cases) {
-            if (!QByteArray(c.name).contains(parser.value(QStringLiteral("only")).toUtf8()))
-                continue;
-            Result result;
-            result.c = &c;
-            result.copies = c.source == Source::Bomb || c.source == Source::HugeBomb
-                                ? std::min(copies, BombCopies)
-                                : copies;
-            const bool isText = c.source == Source::ShortText || c.source == Source::HugeText;
-            bool ok = true;
-            for (int copy = 0; copy < result.copies && ok && !isText; ++copy)
-                ok = !inputs.picture(c.source, copy).isEmpty();
-            if (!ok || !bench.start())
-                return 1;
-            result.idle = bench.tesselUsage();
-            for (int copy = 0; copy < result.copies && ok; ++copy) {
-                const QStringList owner = inputs.owner(c.source, copy);
-                ok = !owner.isEmpty() && !owner.last().isEmpty() && bench.capture(owner, result);
-            }
-            result.after = bench.tesselUsage();
-            bench.stopAll();
-            if (ok) {
-                printRow(result);
-            } else {
-                std::printf("%-16s failed\n", c.name);
-                status = 1;
-            }
-        }
+        std::printf("idle, %s%s: RSS %.1f MiB%s\n", GlVariable, glNone ? "=none" : " unset",
+                    run.idle.rss, glNone ? " (target ≤ 30 MB)" : "");
     }
-    XCloseDisplay(display);
+    std::printf("\ncases run with %s=none; CPU = Tessel's and its capture worker's utime+stime "
+                "for one capture; done = owner took the clipboard ->\nlast request, Tessel and "
+                "owner quiet; owner = the owner's CPU in that time; RSS after N clips; a clip = "
+                "(after - idle) / N; peak = VmHWM - idle;\nworker = the capture worker's VmHWM, "
+                "its idle RSS included (mostly Qt's shared pages); MiB = /proc kB / 1024\n",
+                GlVariable);
+    std::printf("%-16s %5s | %9s %9s | %9s %9s %9s | %8s %7s %8s %8s %8s | %s\n", "case", "clips",
+                "CPU ms", "max", "done ms", "max", "owner ms", "idle MiB", "after", "a clip",
+                "peak +", "worker", "target");
+    int status = 0;
+    for (const Case &c : Cases) {
+        if (!picked(parser, c.name))
+            continue;
+        const int n = c.source == Source::Bomb ? std::min(copies, BombCopies) : copies;
+        bool ok = true;
+        for (int copy = 0; copy < n && ok && c.source != Source::Text; ++copy)
+            ok = !inputs.picture(c, copy).isEmpty();
+        if (!ok)
+            return 1;
+        Run run(tesselPath, limitMb);
+        if (!run.started)
+            return 1;
+        for (int copy = 0; copy < n && ok; ++copy) {
+            const QStringList owner = inputs.owner(c, copy);
+            ok = !owner.contains(QString()) && run.capture(owner);
+        }
+        const Memory after = memoryOf(run.pid());
+        if (ok)
+            std::printf("%-16s %5d | %s | %s %9.0f | %8.1f %7.1f %8.1f %8.1f %8.1f | %s\n", c.name,
+                        n, run.cpu.pair(9, 0).data(), run.wall.pair(9, 0).data(),
+                        run.owner.median(), run.idle.rss, after.rss, (after.rss - run.idle.rss) / n,
+                        after.peak - run.idle.rss, memoryOf(workerOf(run.pid())).peak, c.target);
+        else
+            std::printf("%-16s failed\n", c.name);
+        status |= !ok;
+    }
     return status;
 }

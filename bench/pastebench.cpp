@@ -1,21 +1,17 @@
 // Prints the paste latency of the real program on the X display in $DISPLAY: from the press
 // of an F-key to the synthetic V press reaching the X server, and to the paste arriving in a
-// focused application (bench_paste_receiver), for a short text and a 4K PNG. See README.md.
+// focused application (bench_paste_receiver), for a short text and a 4K PNG; and what
+// encoding that PNG in-process costs, to compare with its transfer. See README.md.
 
-#include "benchx11.h"
+#include "benchsupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QProcess>
+#include <QImage>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdio>
-#include <memory>
-#include <vector>
-
-#include <X11/Xlib.h>
-#include <X11/keysym.h>
 
 namespace {
 
@@ -37,10 +33,8 @@ struct Figures {
     Figure decode; // image pastes: the receiver's decode of them
 };
 
-// One press of the F-key, held until the synthetic V has reached the server; its figures
-// go to figures, unless none.
 bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expect,
-           long long vTimeoutNs, Figures *figures)
+           long long vTimeoutNs, Figures &figures)
 {
     // Whatever the receiver said before this press is not about it.
     receiver.waitForReadyRead(0);
@@ -51,15 +45,12 @@ bool press(XDriver &x, QProcess &receiver, KeyCode fKey, const QByteArray &expec
         return false;
     const QList<QByteArray> fields = line.split(' ');
     const int fetch = fields.indexOf("fetch");
-    const int decode = fields.indexOf("decode");
-    if (figures) {
-        figures->server.add(measured.serverMs);
-        figures->seen.add(measured.seenMs);
-        figures->inApp.add(toMs(fields.value(1).toLongLong() - measured.startNs));
-        if (fetch > 0 && decode > 0) {
-            figures->fetch.add(fields.value(fetch + 1).toDouble());
-            figures->decode.add(fields.value(decode + 1).toDouble());
-        }
+    figures.server.add(measured.serverMs);
+    figures.seen.add(measured.seenMs);
+    figures.inApp.add(toMs(fields.value(1).toLongLong() - measured.startNs));
+    if (fetch > 0) {
+        figures.fetch.add(fields.value(fetch + 1).toDouble());
+        figures.decode.add(fields.value(fields.indexOf("decode") + 1).toDouble());
     }
     return true;
 }
@@ -70,46 +61,41 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parseOptions(parser, {{"presses", "Presses per clip.", "n", QString::number(DefaultPresses)}},
-                 true);
+    parseTesselOptions(parser,
+                       {{"presses", "Presses per clip.", "n", QString::number(DefaultPresses)},
+                        {"only", "Only the clips whose name contains one of the texts.", "texts"}});
     const int presses = intOption(parser, QStringLiteral("presses"));
 
     XDriver x;
-    if (!x.open()) {
-        std::fprintf(stderr, "bench_paste: cannot open the X display with XInput 2.2\n");
+    if (!x.open())
         return 1;
-    }
-    std::printf("display %s, window manager: %s\n", DisplayString(x.display),
-                windowManagerName(x.display).constData());
 
     QTemporaryDir dir;
     const QString textFile = dir.filePath(QStringLiteral("text"));
     const QString pngFile = dir.filePath(QStringLiteral("image.png"));
-    if (!writeFile(textFile, "tessel paste bench") || !writeFile(pngFile, makePng())) {
+    const QByteArray png = makePng();
+    // What it costs to encode the picture once more, for comparison with the transfer.
+    const QImage image = QImage::fromData(png, "PNG");
+    const long long encodeStart = nowNs();
+    encodeImage(image, "PNG");
+    std::printf("PNG %dx%d: %d bytes; encoding it in-process takes %.0f ms\n", image.width(),
+                image.height(), int(png.size()), toMs(nowNs() - encodeStart));
+    if (!writeFile(textFile, "tessel paste bench") || !writeFile(pngFile, png)) {
         std::fprintf(stderr, "bench_paste: cannot write the clips to %s\n", qPrintable(dir.path()));
         return 1;
     }
 
-    QProcess tessel;
-    QProcess receiver;
-    std::vector<std::unique_ptr<QProcess>> owners;
-    if (!startTessel(tessel, parser.value(QStringLiteral("tessel"))) ||
-        !startReceiver(receiver, x.display, parser.value(QStringLiteral("receiver"))))
+    Process tessel;
+    Process receiver;
+    Owners owners;
+    if (!startTessel(tessel, parser.value(QStringLiteral("tessel"))) || !startReceiver(receiver))
         return 1;
 
-    struct Clip {
+    const struct {
         const char *name;
-        QStringList xclipArgs;
-        QByteArray report;
-        KeySym key;
-    };
-    const Clip clips[] = {
-        {"short text", {QStringLiteral("-i"), textFile}, "text", XK_F1},
-        {"png 3840x2160",
-         {QStringLiteral("-t"), QStringLiteral("image/png"), QStringLiteral("-i"), pngFile},
-         "image",
-         XK_F2},
-    };
+        QString file;
+        bool png;
+    } clips[] = {{"short text", textFile, false}, {"png 3840x2160", pngFile, true}};
 
     std::printf("%d presses per clip; F-key held until the synthetic V reaches the server\n",
                 presses);
@@ -118,19 +104,22 @@ int main(int argc, char **argv)
     std::printf("%-14s | %10s %10s | %10s %10s | %10s %10s\n", "", "median", "max", "median", "max",
                 "median", "max");
     int status = 0;
-    for (const Clip &clip : clips) {
+    for (int slot = 1; slot <= 2; ++slot) {
+        const auto &clip = clips[slot - 1];
+        const QByteArray report = clip.png ? "image" : "text";
         // Copied in order, so the text lands in slot 1 (F1) and the image in slot 2 (F2).
-        owners.push_back(std::make_unique<QProcess>());
-        owners.back()->setProcessChannelMode(QProcess::ForwardedChannels);
-        owners.back()->start(QStringLiteral("xclip"),
-                             QStringList{QStringLiteral("-quiet"), QStringLiteral("-selection"),
-                                         QStringLiteral("clipboard")} +
-                                 clip.xclipArgs);
+        owners.start(xclip("-quiet", clip.file, clip.png), QProcess::ForwardedChannels);
+        if (!picked(parser, clip.name)) {
+            // Read before the next copy takes the clipboard, which then lands in its own slot.
+            QThread::msleep(1000);
+            continue;
+        }
 
-        const KeyCode fKey = XKeysymToKeycode(x.display, clip.key);
+        const KeyCode fKey = x.fKey(slot);
         bool warm = false;
+        Figures ignored;
         for (int i = 0; i < WarmUpTries && !warm; ++i)
-            warm = press(x, receiver, fKey, clip.report, WarmUpPressTimeoutNs, nullptr);
+            warm = press(x, receiver, fKey, report, WarmUpPressTimeoutNs, ignored);
         if (!warm) {
             std::printf("%-14s | no paste arrived: the replay did not reach the receiver\n",
                         clip.name);
@@ -141,11 +130,10 @@ int main(int argc, char **argv)
         int failed = 0;
         for (int i = 0; i < presses; ++i) {
             QThread::msleep(PauseBetweenPressesMs);
-            failed += press(x, receiver, fKey, clip.report, PressTimeoutNs, &f) ? 0 : 1;
+            failed += press(x, receiver, fKey, report, PressTimeoutNs, f) ? 0 : 1;
         }
-        std::printf("%-14s | %10.1f %10.1f | %10.2f %10.2f | %10.2f %10.2f", clip.name,
-                    f.server.median(), f.server.maximum(), f.seen.median(), f.seen.maximum(),
-                    f.inApp.median(), f.inApp.maximum());
+        std::printf("%-14s | %s | %s | %s", clip.name, f.server.pair(10, 1).data(),
+                    f.seen.pair(10, 2).data(), f.inApp.pair(10, 2).data());
         if (failed)
             std::printf("  (%d of %d presses gave no paste)", failed, presses);
         std::printf("\n");
@@ -154,11 +142,6 @@ int main(int argc, char **argv)
                 "%-14s   of which in the receiver: image transfer %.1f ms median, %.1f max; "
                 "decode %.1f ms median, %.1f max\n",
                 "", f.fetch.median(), f.fetch.maximum(), f.decode.median(), f.decode.maximum());
-        std::fflush(stdout);
     }
-    stopProcess(receiver);
-    stopProcess(tessel);
-    for (auto &owner : owners)
-        stopProcess(*owner);
     return status;
 }

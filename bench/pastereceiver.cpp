@@ -1,7 +1,6 @@
 // The focused application of the paste bench: a text field that reports on stdout, with the
 // monotonic clock in nanoseconds, every paste it receives. A pasted image (which a text field
 // ignores) is read from the clipboard and reported with its size.
-//   ready <window id>        once the window is shown
 //   active                   whenever the text field has the keyboard focus in an active window
 //   text <ns> <characters>   a paste of text
 //   image <ns> <w>x<h> ...   a paste of an image, with the time its transfer and decode took
@@ -30,7 +29,6 @@ public:
             if (text.isEmpty())
                 return;
             std::printf("text %lld %d\n", nowNs(), int(text.size()));
-            std::fflush(stdout);
             QTimer::singleShot(0, this, &QLineEdit::clear);
         });
     }
@@ -55,14 +53,12 @@ protected:
         std::printf("image %lld %dx%d fetch %.1f ms, decode %.1f ms, %d bytes\n", decoded,
                     image.width(), image.height(), double(fetched - start) / 1e6,
                     double(decoded - fetched) / 1e6, int(encoded.size()));
-        std::fflush(stdout);
     }
 
     void focusInEvent(QFocusEvent *event) override
     {
         QLineEdit::focusInEvent(event);
         std::printf("active\n");
-        std::fflush(stdout);
     }
 };
 
@@ -71,12 +67,20 @@ protected:
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // Each report goes out as it is printed.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     PasteField field;
     field.setWindowTitle(QStringLiteral("bench paste receiver"));
     field.resize(400, 40);
     field.move(600, 300);
     field.show();
-    std::printf("ready %llu\n", static_cast<unsigned long long>(field.winId()));
-    std::fflush(stdout);
+    // Asked for until the window has it: a window manager maps the window a little later, and
+    // may take the focus back at first.
+    QTimer focus;
+    QObject::connect(&focus, &QTimer::timeout, &field, [&field] {
+        if (!field.isActiveWindow())
+            field.activateWindow();
+    });
+    focus.start(200);
     return app.exec();
 }

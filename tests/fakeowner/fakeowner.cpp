@@ -5,8 +5,10 @@
 //   fakeowner hint TEXT             offers TEXT marked for password managers, refuses the mark
 //   fakeowner late MS TEXT          offers TEXT and answers each request MS milliseconds late,
 //                                   even once it has lost the clipboard
+//   fakeowner qt-text FILE          FILE's text, as a Qt application offers a text
 //   fakeowner qt-image FILE         FILE's image, as a Qt application offers one (every
 //                                   image format Qt writes, each encoded on request)
+//   fakeowner formats N             N small formats of 16 bytes
 //   fakeowner offer FORMAT FILE...  each FORMAT with the bytes of the FILE after it
 //   fakeowner cut URI               URI as a file cut in pcmanfm: its formats, in its order and
 //                                   alone, the cut mark "1" and a NUL; once the files are
@@ -128,8 +130,8 @@ QByteArray readFile(const QString &path)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: fakeowner hang N | hint TEXT | late MS TEXT | cut URI | qt-image FILE | "
-                 "offer FORMAT FILE... | "
+                 "usage: fakeowner hang N | hint TEXT | late MS TEXT | cut URI | qt-text FILE | "
+                 "qt-image FILE | formats N | offer FORMAT FILE... | "
                  "x11 text|hang|slow|incr [FILE]\n");
     return 2;
 }
@@ -183,8 +185,15 @@ int main(int argc, char **argv)
         data->setData(GnomeFiles, "cut\n" + uri);
         data->setData(KdeCut, QByteArray("1", 2));
         app.installNativeEventFilter(new TargetsAnswer(data->formats()));
+    } else if (mode == QLatin1String("qt-text")) {
+        data->setText(QString::fromUtf8(readFile(args[2])));
     } else if (mode == QLatin1String("qt-image")) {
         data->setImageData(QImage::fromData(readFile(args[2])));
+    } else if (mode == QLatin1String("formats")) {
+        for (int i = 0; i < args[2].toInt(); ++i)
+            data->setData(
+                QStringLiteral("application/x-fakeowner-%1").arg(i, 3, 10, QLatin1Char('0')),
+                QByteArray::number(i).rightJustified(16, '#'));
     } else if (pairs) {
         for (int i = 2; i < args.size(); i += 2)
             data->setData(args[i], readFile(args[i + 1]));
