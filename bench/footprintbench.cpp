@@ -47,7 +47,7 @@ const struct OfficeFormat {
     {"application/x-openoffice-svxb;windows_formatname=\"SVXB\"", 25LL << 20},
 };
 
-enum class Source { Text, Png, QtImage, Office, Bomb };
+enum class Source { Text, Png, Jpeg, QtImage, Office, Bomb };
 
 struct Case {
     const char *name;
@@ -59,6 +59,7 @@ struct Case {
 const Case Cases[] = {
     {"text 16 B", Source::Text, 16, ""},
     {"png 4K (xclip)", Source::Png, 0, "≤ 150 ms CPU"},
+    {"jpeg 4K (owner)", Source::Jpeg, 0, ""},
     {"image 4K (Qt)", Source::QtImage, 0, "done ≤ 400 ms, ≤ 15 MB a clip, ≤ 200 MB after"},
     {"office-like", Source::Office, 0, "≤ 60 MB a clip"},
     {"text 100 MiB", Source::Text, 100LL << 20, ""},
@@ -211,6 +212,9 @@ public:
         case Source::Png:
         case Source::Bomb:
             return xclip("-verbose", picture(c, copy), true);
+        case Source::Jpeg:
+            return {fakeOwner(), QStringLiteral("offer"), QStringLiteral("image/jpeg"),
+                    scratchFile("jpeg", encodeImage(QImage(photo(copy)), "JPEG"))};
         case Source::QtImage:
             return {fakeOwner(), QStringLiteral("qt-image"), photo(copy)};
         case Source::Office:
