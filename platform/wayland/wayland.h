@@ -18,6 +18,7 @@
 class QMimeData;
 struct org_kde_kwin_fake_input;
 struct wl_display;
+struct wl_registry;
 struct wl_seat;
 struct zwlr_data_control_device_v1;
 struct zwlr_data_control_manager_v1;
@@ -42,12 +43,17 @@ bool isActive();
 // needs saying.
 QByteArray notes();
 
-wl_display *display();
-wl_seat *seat();
-zwlr_data_control_manager_v1 *dataControl();
-zwlr_data_control_device_v1 *device();
-zwp_virtual_keyboard_manager_v1 *virtualKeyboards(); // null where not offered
-org_kde_kwin_fake_input *fakeInput();                // null where not offered
+// What connect bound; a way to type that is not offered stays null.
+struct Globals {
+    wl_display *display = nullptr;
+    wl_registry *registry = nullptr;
+    wl_seat *seat = nullptr;
+    zwlr_data_control_manager_v1 *dataControl = nullptr;
+    zwlr_data_control_device_v1 *device = nullptr;
+    zwp_virtual_keyboard_manager_v1 *keyboards = nullptr;
+    org_kde_kwin_fake_input *fakeInput = nullptr;
+};
+const Globals &globals();
 
 // Takes in whatever the compositor has sent, without waiting. False once the connection
 // is gone.
@@ -82,10 +88,6 @@ struct Selection {
 const Selection &selection();
 // Called after each selection event, from inside the event handling.
 void onSelection(std::function<void()> changed);
-
-// A name for a set of types, the same in every process: which offer holds the selection
-// cannot be told across processes, but what it offers can. Never 0 for a selection.
-quint32 typesKey(const QStringList &types);
 
 // The platform functions as this backend has them (platform.h tells what each does).
 

@@ -3,12 +3,14 @@
 #include "platform/wayland/wayland.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
 #include <QMimeData>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -34,6 +36,17 @@ const QString ImageValue = QStringLiteral("application/x-qt-image");
 bool watching = false;
 // The selection whose content the worker was last handed, by its number.
 quint32 handedOutNumber = 0;
+
+// A name for a set of types, the same in every process: which offer holds the selection
+// cannot be told across processes, but what it offers can. Never 0 for a selection.
+quint32 typesKey(const QStringList &types)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(types.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Md5);
+    quint32 key = 0;
+    std::memcpy(&key, digest.constData(), sizeof key);
+    return key ? key : 1;
+}
 
 // An offer as readClip reads it: each request goes through a pipe of its own, within the
 // time limit.
@@ -69,7 +82,7 @@ protected:
         zwlr_data_control_offer_v1_receive(offer->proxy, format.toUtf8().constData(), ends[1]);
         // The source has its own copy of the write end once the request is out; ours would
         // keep the pipe open after the source closed it.
-        wl_display_flush(wayland::display());
+        wl_display_flush(wayland::globals().display);
         close(ends[1]);
         const QByteArray bytes = readAll(ends[0]);
         close(ends[0]);
@@ -77,11 +90,13 @@ protected:
     }
 
 private:
-    // The image decoded from the first type Qt reads, as Qt's reader makes it.
+    // The image decoded from the first image type, as Qt's reader makes it.
     QVariant imageValue() const
     {
+        if (!listed.contains(ImageValue))
+            return QVariant();
         for (const QString &type : offer->types) {
-            if (!listed.contains(ImageValue) || !type.startsWith(QLatin1String("image/")))
+            if (!type.startsWith(QLatin1String("image/")))
                 continue;
             const QImage image =
                 QImage::fromData(retrieveData(type, QVariant::ByteArray).toByteArray());
@@ -94,8 +109,7 @@ private:
     // time or wrote too much.
     static QByteArray readAll(int fd)
     {
-        QByteArray bytes("");
-        bool tooMuch = false;
+        QByteArray bytes(""); // null once the source wrote too much
         QElapsedTimer timer;
         timer.start();
         for (;;) {
@@ -105,18 +119,14 @@ private:
                 return QByteArray();
             char chunk[ReadChunkBytes];
             const ssize_t got = read(fd, chunk, sizeof chunk);
-            if (got == 0)
-                return tooMuch ? QByteArray() : bytes;
-            if (got < 0) {
-                if (errno == EAGAIN || errno == EINTR)
-                    continue;
-                return QByteArray();
-            }
-            tooMuch = tooMuch || bytes.size() + got > MaxFormatBytes;
-            if (!tooMuch)
+            if (got < 0 && (errno == EAGAIN || errno == EINTR))
+                continue;
+            if (got <= 0)
+                return got == 0 ? bytes : QByteArray();
+            if (!bytes.isNull() && bytes.size() + got <= MaxFormatBytes)
                 bytes.append(chunk, int(got));
             else
-                bytes.clear();
+                bytes = QByteArray();
         }
     }
 
@@ -141,14 +151,12 @@ platform::ClipboardStamp clipboardStamp()
     // Only the window's connection numbers the selections alike for every worker: a
     // worker names the selection by its types and leaves the number to the window's
     // stamp, which readChange takes over when the types agree.
-    if (watching) {
+    if (watching)
         dispatchPending();
-        const Selection &now = selection();
-        return {now.offer ? typesKey(now.offer->types) : 0, 0};
-    }
-    catchUp();
+    else
+        catchUp();
     const Selection &now = selection();
-    return {now.offer ? typesKey(now.offer->types) : 0, now.number};
+    return {now.offer ? typesKey(now.offer->types) : 0, watching ? 0 : now.number};
 }
 
 platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &)
@@ -156,12 +164,11 @@ platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &)
     // The stamp a read carries may be the window's; what the worker knows itself is
     // whether a selection came after the one it was handed.
     dispatchPending();
-    const Selection &now = selection();
-    if (now.number == handedOutNumber)
+    if (selection().number == handedOutNumber)
         return platform::OwnerChange::None;
     // Our own paste cannot be told from another program's here: either way the source
     // being read is gone.
-    return now.offer ? platform::OwnerChange::ToOther : platform::OwnerChange::Emptied;
+    return selection().offer ? platform::OwnerChange::ToOther : platform::OwnerChange::Emptied;
 }
 
 void onClipboardChange(std::function<void()> changed)

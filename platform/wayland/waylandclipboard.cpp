@@ -80,6 +80,7 @@ struct Offered {
 };
 Offered offered;
 
+// Lets go of what a paste put there; the source is the compositor's no more once it is gone.
 void withdraw()
 {
     if (offered.source && wayland::isActive())
@@ -120,8 +121,7 @@ void startWindow()
         // Without the compositor the clipboard has no one left to serve; the window itself
         // lives or ends with Qt's own connection.
         std::fprintf(stderr, "tessel: the Wayland compositor went away.\n");
-        offered.source = nullptr;
-        offered.data.reset();
+        withdraw();
     });
 }
 
@@ -131,15 +131,15 @@ void putOnClipboard(QMimeData *data)
     if (!catchUp())
         return;
     zwlr_data_control_source_v1 *source =
-        zwlr_data_control_manager_v1_create_data_source(dataControl());
+        zwlr_data_control_manager_v1_create_data_source(globals().dataControl);
     zwlr_data_control_source_v1_add_listener(source, &sourceListener, nullptr);
     for (const QString &format : owned->formats())
         zwlr_data_control_source_v1_offer(source, format.toUtf8().constData());
-    zwlr_data_control_device_v1_set_selection(device(), source);
+    zwlr_data_control_device_v1_set_selection(globals().device, source);
     withdraw();
     offered.source = source;
     offered.data = std::move(owned);
-    wl_display_flush(display());
+    wl_display_flush(globals().display);
 }
 
 bool clipboardIsOurs()

@@ -2,7 +2,6 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QHash>
 #include <QSocketNotifier>
 
@@ -28,20 +27,11 @@ const uint32_t FakeInputKeyVersion = 4;
 // offers one thing in so many formats.
 const int MaxOfferTypes = 256;
 
-struct Globals {
-    wl_display *display = nullptr;
-    wl_registry *registry = nullptr;
-    wl_seat *seat = nullptr;
-    zwlr_data_control_manager_v1 *dataControl = nullptr;
-    zwlr_data_control_device_v1 *device = nullptr;
-    zwp_virtual_keyboard_manager_v1 *keyboards = nullptr;
-    org_kde_kwin_fake_input *fakeInput = nullptr;
-    bool extDataControl = false;
-    bool tried = false;
-    bool lost = false;
-    QByteArray notes;
-};
-Globals globals;
+wayland::Globals bound;
+bool tried = false;
+bool lost = false;
+bool extDataControl = false;
+QByteArray why; // what notes() says
 
 wayland::Selection current;
 // Offers introduced whose selection event has not come yet.
@@ -83,9 +73,9 @@ void primarySelection(void *, zwlr_data_control_device_v1 *, zwlr_data_control_o
 
 void lose()
 {
-    if (globals.lost)
+    if (lost)
         return;
-    globals.lost = true;
+    lost = true;
     if (connectionLost)
         connectionLost();
 }
@@ -99,28 +89,34 @@ void finished(void *, zwlr_data_control_device_v1 *)
 const zwlr_data_control_device_v1_listener deviceListener = {dataOffer, selectionEvent, finished,
                                                              primarySelection};
 
+template <typename Proxy>
+void bind(Proxy *&proxy, wl_registry *registry, uint32_t name, const wl_interface &interface,
+          uint32_t version)
+{
+    proxy = static_cast<Proxy *>(wl_registry_bind(registry, name, &interface, version));
+}
+
 void global(void *, wl_registry *registry, uint32_t name, const char *interface, uint32_t version)
 {
-    if (std::strcmp(interface, wl_seat_interface.name) == 0 && !globals.seat) {
-        globals.seat = static_cast<wl_seat *>(
-            wl_registry_bind(registry, name, &wl_seat_interface, qMin(version, 2u)));
-    } else if (std::strcmp(interface, ext_data_control_manager_v1_interface.name) == 0) {
-        if (globals.dataControl)
-            zwlr_data_control_manager_v1_destroy(globals.dataControl);
-        globals.dataControl = static_cast<zwlr_data_control_manager_v1 *>(
-            wl_registry_bind(registry, name, &ext_data_control_manager_v1_interface, 1));
-        globals.extDataControl = true;
-    } else if (std::strcmp(interface, zwlr_data_control_manager_v1_interface.name) == 0 &&
-               version >= WlrDataControlVersion && !globals.extDataControl) {
-        globals.dataControl = static_cast<zwlr_data_control_manager_v1 *>(wl_registry_bind(
-            registry, name, &zwlr_data_control_manager_v1_interface, WlrDataControlVersion));
-    } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
-        globals.keyboards = static_cast<zwp_virtual_keyboard_manager_v1 *>(
-            wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
-    } else if (std::strcmp(interface, org_kde_kwin_fake_input_interface.name) == 0 &&
-               version >= FakeInputKeyVersion) {
-        globals.fakeInput = static_cast<org_kde_kwin_fake_input *>(wl_registry_bind(
-            registry, name, &org_kde_kwin_fake_input_interface, FakeInputKeyVersion));
+    const auto is = [interface](const wl_interface &known) {
+        return std::strcmp(interface, known.name) == 0;
+    };
+    if (is(wl_seat_interface) && !bound.seat) {
+        bind(bound.seat, registry, name, wl_seat_interface, qMin(version, 2u));
+    } else if (is(ext_data_control_manager_v1_interface)) {
+        if (bound.dataControl)
+            zwlr_data_control_manager_v1_destroy(bound.dataControl);
+        bind(bound.dataControl, registry, name, ext_data_control_manager_v1_interface, 1);
+        extDataControl = true;
+    } else if (is(zwlr_data_control_manager_v1_interface) && version >= WlrDataControlVersion &&
+               !extDataControl) {
+        bind(bound.dataControl, registry, name, zwlr_data_control_manager_v1_interface,
+             WlrDataControlVersion);
+    } else if (is(zwp_virtual_keyboard_manager_v1_interface)) {
+        bind(bound.keyboards, registry, name, zwp_virtual_keyboard_manager_v1_interface, 1);
+    } else if (is(org_kde_kwin_fake_input_interface) && version >= FakeInputKeyVersion) {
+        bind(bound.fakeInput, registry, name, org_kde_kwin_fake_input_interface,
+             FakeInputKeyVersion);
     }
 }
 
@@ -128,11 +124,10 @@ void globalRemove(void *, wl_registry *, uint32_t) {}
 
 const wl_registry_listener registryListener = {global, globalRemove};
 
-template <typename Proxy> void destroy(Proxy *&proxy)
+template <typename Proxy> void destroy(Proxy *proxy)
 {
     if (proxy)
         wl_proxy_destroy(reinterpret_cast<wl_proxy *>(proxy));
-    proxy = nullptr;
 }
 
 } // namespace
@@ -143,99 +138,66 @@ Offer::Offer(zwlr_data_control_offer_v1 *proxy) : proxy(proxy) {}
 
 Offer::~Offer()
 {
-    if (!globals.lost)
+    if (!lost)
         zwlr_data_control_offer_v1_destroy(proxy);
 }
 
 bool connect()
 {
-    if (globals.tried)
+    if (tried)
         return isActive();
-    globals.tried = true;
+    tried = true;
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return false;
-    globals.display = wl_display_connect(nullptr);
-    if (!globals.display) {
-        globals.notes = "tessel: cannot connect to the Wayland compositor \"" +
-                        qgetenv("WAYLAND_DISPLAY") + "\"; running through XWayland.\n";
+    bound.display = wl_display_connect(nullptr);
+    if (!bound.display) {
+        why = "tessel: cannot connect to the Wayland compositor \"" + qgetenv("WAYLAND_DISPLAY") +
+              "\"; running through XWayland.\n";
         return false;
     }
     // A reader that goes away while we write to it must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    globals.registry = wl_display_get_registry(globals.display);
-    wl_registry_add_listener(globals.registry, &registryListener, nullptr);
-    wl_display_roundtrip(globals.display);
-    const bool canType = globals.keyboards || globals.fakeInput;
-    if (!globals.seat || !globals.dataControl || !canType) {
+    bound.registry = wl_display_get_registry(bound.display);
+    wl_registry_add_listener(bound.registry, &registryListener, nullptr);
+    wl_display_roundtrip(bound.display);
+    if (!bound.seat || !bound.dataControl || !(bound.keyboards || bound.fakeInput)) {
         // GNOME offers neither: its clipboard and keys are reached through XWayland alone.
-        QByteArray notes = !globals.seat || !globals.dataControl
-                               ? "tessel: the Wayland compositor lets no program follow the "
-                                 "clipboard (no data-control protocol); running through XWayland "
-                                 "as an X11 program.\n"
-                               : "tessel: the Wayland compositor lets no program type (no virtual "
-                                 "keyboard or fake input); running through XWayland as an X11 "
-                                 "program.\n";
-        destroy(globals.seat);
-        destroy(globals.dataControl);
-        destroy(globals.keyboards);
-        destroy(globals.fakeInput);
-        destroy(globals.registry);
-        wl_display_disconnect(globals.display);
-        globals = Globals{};
-        globals.tried = true;
-        globals.notes = std::move(notes);
+        why = !bound.seat || !bound.dataControl
+                  ? "tessel: the Wayland compositor lets no program follow the clipboard (no "
+                    "data-control protocol); running through XWayland as an X11 program.\n"
+                  : "tessel: the Wayland compositor lets no program type (no virtual keyboard or "
+                    "fake input); running through XWayland as an X11 program.\n";
+        destroy(bound.seat);
+        destroy(bound.dataControl);
+        destroy(bound.keyboards);
+        destroy(bound.fakeInput);
+        destroy(bound.registry);
+        wl_display_disconnect(bound.display);
+        bound = {};
         return false;
     }
-    if (globals.fakeInput && !globals.keyboards)
-        org_kde_kwin_fake_input_authenticate(globals.fakeInput, "Tessel",
+    if (bound.fakeInput && !bound.keyboards)
+        org_kde_kwin_fake_input_authenticate(bound.fakeInput, "Tessel",
                                              "Pastes a clipboard slot with Ctrl+V");
-    globals.device =
-        zwlr_data_control_manager_v1_get_data_device(globals.dataControl, globals.seat);
-    zwlr_data_control_device_v1_add_listener(globals.device, &deviceListener, nullptr);
+    bound.device = zwlr_data_control_manager_v1_get_data_device(bound.dataControl, bound.seat);
+    zwlr_data_control_device_v1_add_listener(bound.device, &deviceListener, nullptr);
     // The device's first events tell what the selection holds already.
-    if (!catchUp())
-        return false;
-    return true;
+    return catchUp();
 }
 
 bool isActive()
 {
-    return globals.display && !globals.lost;
+    return bound.display && !lost;
 }
 
 QByteArray notes()
 {
-    return globals.notes;
+    return why;
 }
 
-wl_display *display()
+const Globals &globals()
 {
-    return globals.display;
-}
-
-zwlr_data_control_manager_v1 *dataControl()
-{
-    return globals.dataControl;
-}
-
-zwlr_data_control_device_v1 *device()
-{
-    return globals.device;
-}
-
-zwp_virtual_keyboard_manager_v1 *virtualKeyboards()
-{
-    return globals.keyboards;
-}
-
-wl_seat *seat()
-{
-    return globals.seat;
-}
-
-org_kde_kwin_fake_input *fakeInput()
-{
-    return globals.fakeInput;
+    return bound;
 }
 
 bool dispatchPending()
@@ -243,30 +205,28 @@ bool dispatchPending()
     if (!isActive())
         return false;
     // Reads what has arrived without waiting for more.
-    while (wl_display_prepare_read(globals.display) != 0) {
-        if (wl_display_dispatch_pending(globals.display) < 0) {
+    while (wl_display_prepare_read(bound.display) != 0) {
+        if (wl_display_dispatch_pending(bound.display) < 0) {
             lose();
             return false;
         }
     }
-    wl_display_flush(globals.display);
-    pollfd ready = {wl_display_get_fd(globals.display), POLLIN, 0};
+    wl_display_flush(bound.display);
+    pollfd ready = {wl_display_get_fd(bound.display), POLLIN, 0};
     if (poll(&ready, 1, 0) > 0) {
-        if (wl_display_read_events(globals.display) < 0)
+        if (wl_display_read_events(bound.display) < 0)
             lose();
     } else {
-        wl_display_cancel_read(globals.display);
+        wl_display_cancel_read(bound.display);
     }
-    if (isActive() && wl_display_dispatch_pending(globals.display) < 0)
+    if (isActive() && wl_display_dispatch_pending(bound.display) < 0)
         lose();
     return isActive();
 }
 
 bool catchUp()
 {
-    if (!isActive())
-        return false;
-    if (wl_display_roundtrip(globals.display) < 0)
+    if (isActive() && wl_display_roundtrip(bound.display) < 0)
         lose();
     return isActive();
 }
@@ -276,7 +236,7 @@ void dispatchFromEventLoop()
     static QSocketNotifier *notifier = nullptr;
     if (notifier || !isActive())
         return;
-    notifier = new QSocketNotifier(wl_display_get_fd(globals.display), QSocketNotifier::Read,
+    notifier = new QSocketNotifier(wl_display_get_fd(bound.display), QSocketNotifier::Read,
                                    QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, [] {
         if (!dispatchPending())
@@ -287,15 +247,15 @@ void dispatchFromEventLoop()
     QObject::connect(QCoreApplication::eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock,
                      [] {
                          if (isActive()) {
-                             wl_display_dispatch_pending(globals.display);
-                             wl_display_flush(globals.display);
+                             wl_display_dispatch_pending(bound.display);
+                             wl_display_flush(bound.display);
                          }
                      });
 }
 
-void onLoss(std::function<void()> lost)
+void onLoss(std::function<void()> handler)
 {
-    connectionLost = std::move(lost);
+    connectionLost = std::move(handler);
 }
 
 const Selection &selection()
@@ -306,15 +266,6 @@ const Selection &selection()
 void onSelection(std::function<void()> changed)
 {
     selectionChanged = std::move(changed);
-}
-
-quint32 typesKey(const QStringList &types)
-{
-    const QByteArray digest =
-        QCryptographicHash::hash(types.join(QLatin1Char('\n')).toUtf8(), QCryptographicHash::Md5);
-    quint32 key = 0;
-    std::memcpy(&key, digest.constData(), sizeof key);
-    return key ? key : 1;
 }
 
 } // namespace wayland
