@@ -56,7 +56,6 @@ bool putTextOnSelection();
 // The platform functions as this backend has them, where a Linux program chooses between
 // X11 and Wayland at start (platform.h tells what each does).
 bool prepareStart();
-void setupApplication(QApplication &app);
 QString sessionKey();
 quint64 clientId();
 void watchClipboardOwner(quint64 window);
@@ -65,7 +64,6 @@ platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp);
 void onClipboardChange(std::function<void()> changed);
 const QMimeData *clipboardContent();
 void refuseClipboardRequestsFrom(quint64 client);
-bool readerAddsImageValue(const QStringList &formats);
 bool registerHotKey(WId window, int keyCode);
 void putOnClipboard(QMimeData *data);
 void paste();

@@ -105,20 +105,17 @@ void catchUp()
 // since receivers ask for text and images by them, and Qt serves them all.
 QVector<xcb_atom_t> targetsFor(xcb_connection_t *connection, const QStringList &formats)
 {
-    static const QVector<QByteArray> textNames = {"UTF8_STRING", "STRING", "TEXT"};
-    static const QVector<QByteArray> transferNames = {"TARGETS", "MULTIPLE", "TIMESTAMP",
-                                                      "SAVE_TARGETS"};
     QVector<QByteArray> names;
     for (const QString &format : formats) {
         names << format.toLatin1();
         if (format == QLatin1String("text/plain"))
-            names << textNames;
+            names += {"UTF8_STRING", "STRING", "TEXT"};
         else if (format == QLatin1String("image/ppm"))
             names << "PIXMAP";
         else if (format == QLatin1String("image/pbm"))
             names << "BITMAP";
     }
-    names << transferNames;
+    names += {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS"};
     QVector<xcb_atom_t> targets;
     for (const xcb_atom_t atom : atomsNamed(connection, names)) {
         if (atom != XCB_ATOM_NONE && !targets.contains(atom))
@@ -223,16 +220,13 @@ void watchClipboardOwner(quint64 window)
         xcb_disconnect(connection);
         return;
     }
-    watch.connection = connection;
-    watch.fixesEvent = fixesEvent;
-    watch.window = window;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     xcb_xfixes_select_selection_input(connection, root, clipboardAtom(connection),
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     // Who holds it already; when it took it, no event will tell.
-    watch.latest = {ownerOf(connection, clipboardAtom(connection)), 0};
+    watch = {connection, fixesEvent, window, {ownerOf(connection, clipboardAtom(connection)), 0}};
     catchUp();
 }
 
@@ -262,11 +256,6 @@ platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp)
 void refuseClipboardRequestsFrom(quint64 client)
 {
     refusedClient = client;
-}
-
-bool readerAddsImageValue(const QStringList &formats)
-{
-    return formats.size() > 1 && formats.last() == QLatin1String("application/x-qt-image");
 }
 
 bool clipboardIsOurs()
@@ -319,6 +308,12 @@ QString pasteFormatName(const QString &format)
 {
     // Qt names an X11 target as it is.
     return format;
+}
+
+bool readerAddsImageValue(const QStringList &formats)
+{
+    // The Wayland reader names the image value as Qt's X11 reader does.
+    return formats.size() > 1 && formats.last() == QLatin1String("application/x-qt-image");
 }
 
 bool readingHoldsClipboard()

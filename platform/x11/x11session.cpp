@@ -2,7 +2,6 @@
 
 #include "platform/x11/x11.h"
 
-#include <QApplication>
 #include <QByteArray>
 #include <QIcon>
 #include <QPixmap>
@@ -18,7 +17,6 @@
 
 namespace {
 
-const char AppIconPath[] = ":/icons/tessel.ico";
 const char DeleteIconPath[] = ":/icons/delete.ico";
 
 // What the program is run on when the platform asked for has no X11 in it.
@@ -62,11 +60,6 @@ bool prepareStart()
                      "xcb instead.\n",
                      chosen.constData());
     return true;
-}
-
-void setupApplication(QApplication &app)
-{
-    app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
 }
 
 QString sessionKey()
