@@ -19,12 +19,11 @@
 
 namespace {
 
-// A receiver that takes no more of a format for this long is given up on: its end of the
-// pipe is closed, and with it the copy of the format we kept for it.
+// A receiver that takes no more of a format for this long is given up on, freeing the copy.
 const int WriteGiveUpMs = 60000;
 
-// Writes one format to one receiver as fast as it reads, from the event loop: a receiver
-// that never reads holds up nothing but itself.
+// Writes one format to one receiver from the event loop: one that never reads holds up
+// nothing but itself.
 class Writer final : public QObject {
 public:
     Writer(int fd, QByteArray bytes)
@@ -49,11 +48,9 @@ private:
             if (put > 0) {
                 written += put;
                 giveUp.start(WriteGiveUpMs);
-            } else if (put < 0 && errno == EINTR) {
-                continue;
-            } else if (put < 0 && errno == EAGAIN) {
+            } else if (errno == EAGAIN) {
                 return;
-            } else {
+            } else if (errno != EINTR) {
                 break; // the receiver went away
             }
         }
@@ -80,7 +77,6 @@ struct Offered {
 };
 Offered offered;
 
-// Lets go of what a paste put there; the source is the compositor's no more once it is gone.
 void withdraw()
 {
     if (offered.source && wayland::isActive())
@@ -101,8 +97,7 @@ void send(void *, zwlr_data_control_source_v1 *source, const char *type, int32_t
 
 void cancelled(void *, zwlr_data_control_source_v1 *source)
 {
-    // Another program took the clipboard. An earlier source of ours was destroyed when it
-    // was replaced, so its cancel never reaches us.
+    // Another program took the clipboard (a replaced source of ours was destroyed unheard).
     if (source == offered.source)
         withdraw();
 }
@@ -118,8 +113,7 @@ void startWindow()
     dispatchFromEventLoop();
     startKeyboard();
     onLoss([] {
-        // Without the compositor the clipboard has no one left to serve; the window itself
-        // lives or ends with Qt's own connection.
+        // The window itself lives or ends with Qt's own connection.
         std::fprintf(stderr, "tessel: the Wayland compositor went away.\n");
         withdraw();
     });

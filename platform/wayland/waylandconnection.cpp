@@ -2,7 +2,6 @@
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QHash>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -18,76 +17,17 @@
 
 namespace {
 
-// zwlr data-control's second version is the one that reports primary selections apart:
-// the first would show them as clipboard changes.
+// zwlr data-control's first version would show primary selections as clipboard changes.
 const uint32_t WlrDataControlVersion = 2;
 // KWin's fake input types keys from its fourth version on.
 const uint32_t FakeInputKeyVersion = 4;
-// An offer listing more types than this is cut: each type costs a request, and no program
-// offers one thing in so many formats.
-const int MaxOfferTypes = 256;
 
 wayland::Globals bound;
-bool tried = false;
 bool lost = false;
 bool extDataControl = false;
 QByteArray why; // what notes() says
 
-wayland::Selection current;
-// Offers introduced whose selection event has not come yet.
-QHash<zwlr_data_control_offer_v1 *, std::shared_ptr<wayland::Offer>> introduced;
-std::function<void()> selectionChanged;
 std::function<void()> connectionLost;
-
-void offerType(void *data, zwlr_data_control_offer_v1 *, const char *type)
-{
-    auto *offer = static_cast<wayland::Offer *>(data);
-    const QString name = QString::fromUtf8(type);
-    // Each type once, as X11 targets are.
-    if (offer->types.size() < MaxOfferTypes && !offer->types.contains(name))
-        offer->types << name;
-}
-const zwlr_data_control_offer_v1_listener offerListener = {offerType};
-
-void dataOffer(void *, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *proxy)
-{
-    auto offer = std::make_shared<wayland::Offer>(proxy);
-    zwlr_data_control_offer_v1_add_listener(proxy, &offerListener, offer.get());
-    introduced.insert(proxy, std::move(offer));
-}
-
-void selectionEvent(void *, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *proxy)
-{
-    current.offer = proxy ? introduced.take(proxy) : nullptr;
-    ++current.number;
-    if (selectionChanged)
-        selectionChanged();
-}
-
-void primarySelection(void *, zwlr_data_control_device_v1 *, zwlr_data_control_offer_v1 *proxy)
-{
-    // The mouse selection is not watched: its offer goes as it came.
-    if (proxy)
-        introduced.remove(proxy);
-}
-
-void lose()
-{
-    if (lost)
-        return;
-    lost = true;
-    if (connectionLost)
-        connectionLost();
-}
-
-void finished(void *, zwlr_data_control_device_v1 *)
-{
-    // The seat went away, and with it the clipboard we follow.
-    lose();
-}
-
-const zwlr_data_control_device_v1_listener deviceListener = {dataOffer, selectionEvent, finished,
-                                                             primarySelection};
 
 template <typename Proxy>
 void bind(Proxy *&proxy, wl_registry *registry, uint32_t name, const wl_interface &interface,
@@ -134,19 +74,8 @@ template <typename Proxy> void destroy(Proxy *proxy)
 
 namespace wayland {
 
-Offer::Offer(zwlr_data_control_offer_v1 *proxy) : proxy(proxy) {}
-
-Offer::~Offer()
-{
-    if (!lost)
-        zwlr_data_control_offer_v1_destroy(proxy);
-}
-
 bool connect()
 {
-    if (tried)
-        return isActive();
-    tried = true;
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return false;
     bound.display = wl_display_connect(nullptr);
@@ -157,8 +86,8 @@ bool connect()
     }
     // A reader that goes away while we write to it must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    bound.registry = wl_display_get_registry(bound.display);
-    wl_registry_add_listener(bound.registry, &registryListener, nullptr);
+    wl_registry *registry = wl_display_get_registry(bound.display);
+    wl_registry_add_listener(registry, &registryListener, nullptr);
     wl_display_roundtrip(bound.display);
     if (!bound.seat || !bound.dataControl || !(bound.keyboards || bound.fakeInput)) {
         // GNOME offers neither: its clipboard and keys are reached through XWayland alone.
@@ -171,7 +100,7 @@ bool connect()
         destroy(bound.dataControl);
         destroy(bound.keyboards);
         destroy(bound.fakeInput);
-        destroy(bound.registry);
+        destroy(registry);
         wl_display_disconnect(bound.display);
         bound = {};
         return false;
@@ -180,9 +109,18 @@ bool connect()
         org_kde_kwin_fake_input_authenticate(bound.fakeInput, "Tessel",
                                              "Pastes a clipboard slot with Ctrl+V");
     bound.device = zwlr_data_control_manager_v1_get_data_device(bound.dataControl, bound.seat);
-    zwlr_data_control_device_v1_add_listener(bound.device, &deviceListener, nullptr);
+    followSelection();
     // The device's first events tell what the selection holds already.
     return catchUp();
+}
+
+void lose()
+{
+    if (lost)
+        return;
+    lost = true;
+    if (connectionLost)
+        connectionLost();
 }
 
 bool isActive()
@@ -233,17 +171,15 @@ bool catchUp()
 
 void dispatchFromEventLoop()
 {
-    static QSocketNotifier *notifier = nullptr;
-    if (notifier || !isActive())
+    if (!isActive())
         return;
-    notifier = new QSocketNotifier(wl_display_get_fd(bound.display), QSocketNotifier::Read,
-                                   QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+    auto *notifier = new QSocketNotifier(wl_display_get_fd(bound.display), QSocketNotifier::Read,
+                                         QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [notifier] {
         if (!dispatchPending())
             notifier->setEnabled(false);
     });
-    // Requests made between two turns of the loop go out before it waits again, and events
-    // another call read into the queue are handled.
+    // Requests made in a turn of the loop go out, and events read by other calls are handled.
     QObject::connect(QCoreApplication::eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock,
                      [] {
                          if (isActive()) {
@@ -256,16 +192,6 @@ void dispatchFromEventLoop()
 void onLoss(std::function<void()> handler)
 {
     connectionLost = std::move(handler);
-}
-
-const Selection &selection()
-{
-    return current;
-}
-
-void onSelection(std::function<void()> changed)
-{
-    selectionChanged = std::move(changed);
 }
 
 } // namespace wayland

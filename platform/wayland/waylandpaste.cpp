@@ -23,9 +23,8 @@ const uint32_t ControlMask = 1u << 2;
 // WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
 const uint32_t KeymapFormatXkb = 1;
 
-// The keys a paste types and nothing more. Keycodes are the input event codes plus 8. GTK
-// 3.24 ignores a keymap's highest keycode, so v must not be it: a key without a symbol
-// comes last.
+// The keys a paste types, at the input event codes plus 8. GTK 3.24 ignores a keymap's
+// highest keycode: a key without a symbol comes last.
 const char PasteKeymap[] = R"(xkb_keymap {
     xkb_keycodes "tessel" {
         minimum = 8;
@@ -59,8 +58,8 @@ uint32_t now()
 
 namespace wayland {
 
-// A keyboard of our own with the paste keymap. Made once, at start: a compositor whose seat
-// has no keyboard yet tells the focused program about the new one before it hears a key.
+// A keyboard with the paste keymap, made at start: where the seat has none yet, the focused
+// program must hear of it before it hears a key.
 void startKeyboard()
 {
     if (keyboard || !globals().keyboards)
