@@ -1,6 +1,5 @@
 // Which Linux backend serves: Wayland's where the compositor lets a program follow the
-// clipboard and type, else X11's (also through XWayland). prepareStart decides once; every
-// call below goes to that backend alone.
+// clipboard and type, else X11's (also through XWayland). prepareStart decides once.
 
 #include "platform/platform.h"
 
@@ -46,9 +45,7 @@ bool prepareStart()
 void setupApplication(QApplication &app)
 {
     app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
-    const QByteArray notes = wayland::notes();
-    if (!notes.isEmpty())
-        std::fputs(notes.constData(), stderr);
+    std::fputs(wayland::notes().constData(), stderr);
     if (!wayland::isActive())
         return;
     wayland::startWindow();
@@ -119,9 +116,8 @@ void refuseClipboardRequestsFrom(quint64 client)
 
 bool registerHotKey(WId window, int keyCode)
 {
-    // Wayland lets no program take a key for itself: the desktop's key bindings do instead
-    // (the start said so once, on stderr). Through XWayland the key is taken where its
-    // keymap has it, for while X11 programs have the focus; where it has not, nobody could.
+    // Wayland lets no program take a key for itself: the desktop's shortcuts do instead (the
+    // start said so). Through XWayland the key is taken for while X11 programs have the focus.
     return x11::registerHotKey(window, keyCode) || wayland::isActive();
 }
 

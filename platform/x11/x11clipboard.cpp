@@ -35,8 +35,7 @@ quint64 refusedClient = 0;
 platform::ClipboardStamp windowSeen;
 int windowFixesEventBase = -1;
 
-// What a paste put on the clipboard, while Qt keeps it (it deletes it once replaced), and
-// since when.
+// What the last paste put on the clipboard (Qt deletes it once replaced), and since when.
 QPointer<QMimeData> offered;
 xcb_timestamp_t offeredSince = XCB_CURRENT_TIME;
 
@@ -83,8 +82,7 @@ asOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent, xcb_connecti
     return notify->selection == clipboardAtom(connection) ? notify : nullptr;
 }
 
-// Takes in every owner change the server has reported up to now. The round trip makes sure
-// that all changes made before it are among them.
+// Takes in every owner change made up to now: the round trip brings all reports before it.
 void catchUp()
 {
     if (!watch.connection)
@@ -99,10 +97,9 @@ void catchUp()
     }
 }
 
-// The targets a clipboard holding formats offers: each format by its own name, in its order,
-// then the targets of the transfer itself, as Qt lists them. Qt also offers a text/uri-list
-// as text/x-moz-url and text/plain, formats the source never offered; its other aliases stay,
-// since receivers ask for text and images by them, and Qt serves them all.
+// The targets offered for formats: each by its own name, in its order, then those of the
+// transfer, as Qt lists them. Qt's aliases stay, but for a text/uri-list's text/x-moz-url and
+// text/plain, which the source never offered: receivers ask for text and images by them.
 QVector<xcb_atom_t> targetsFor(xcb_connection_t *connection, const QStringList &formats)
 {
     QVector<QByteArray> names;
@@ -159,9 +156,8 @@ bool answerRequest(xcb_connection_t *connection, const xcb_selection_request_eve
         return true;
     }
     static const xcb_atom_t targetsAtom = atomsNamed(connection, {"TARGETS"}).constFirst();
-    // Of what a paste put there, the formats alone, in their order. A request made before
-    // the paste, or once another owner took over, is Qt's to refuse. TARGETS inside a
-    // MULTIPLE request is left to Qt as well: receivers ask for it alone.
+    // A paste's own formats, in their order. A request from before the paste or after
+    // another owner took over is Qt's to refuse, as is TARGETS inside MULTIPLE.
     if (!offered || request->selection != clipboardAtom(connection) ||
         request->target != targetsAtom ||
         (request->time != XCB_CURRENT_TIME && request->time < offeredSince) ||
@@ -294,10 +290,9 @@ namespace platform {
 
 void separateFromEarlierWorkers(unsigned generation)
 {
-    // An owner answers a request by writing to the window that made it. The X server gives a
-    // new client the ids of one that has just gone, so a new worker's request window would
-    // have the ended worker's id, and Qt would take the late answer (a PNG, say) for the
-    // answer to its own request (the list of targets). Each worker's ids start further on.
+    // An owner answers by writing to the requesting window. A new client gets the ids of one
+    // just gone, so Qt would take an ended worker's late answer (a PNG, say) for the answer to
+    // its own request (the list of targets): each worker's ids start further on.
     if (!x11::isX11())
         return;
     for (unsigned skip = generation % DistinctWorkers; skip > 0; --skip)

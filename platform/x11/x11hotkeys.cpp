@@ -42,15 +42,15 @@ bool retakePending = false;
 xcb_keycode_t lastKeycode = 0; // the last press, which an auto-repeat repeats
 xcb_timestamp_t lastTime = 0;
 
-// The lock states under which a bare key must still be ours: none, CapsLock, NumLock, both.
-// Without a NumLock modifier the last two repeat the first two, which the server allows.
+// The lock states under which a bare key must still be ours: none, CapsLock, NumLock, both
+// (without a NumLock modifier the last two repeat the first two, which the server allows).
 std::array<uint16_t, 4> lockVariants()
 {
     return {0, XCB_MOD_MASK_LOCK, numLock, uint16_t(numLock | XCB_MOD_MASK_LOCK)};
 }
 
-// Releases exactly what was grabbed for key: the keymap or the NumLock modifier may have
-// changed since. Ungrabbing leaves alone what other clients hold of the same variants.
+// Releases exactly what was grabbed for key, whatever the keymap and NumLock are now; what
+// other clients hold of the same variants stays theirs.
 void release(xcb_connection_t *connection, HotKey &key)
 {
     if (!key.held) // keycode 0 would be any key: every grab of ours
@@ -87,10 +87,9 @@ Grab grab(xcb_connection_t *connection, HotKey &key, xcb_keycode_t keycode)
     return Grab::HeldElsewhere;
 }
 
-// After a keyboard mapping change: a key whose keycode moved, or every key when NumLock
-// moved to another modifier, is released and taken again where it is now. A key lost on
-// the way is told on stderr once; the window is long up, and a box would only get in the
-// way of whatever the user is doing.
+// After a keyboard mapping change, a key whose keycode moved (every key, when NumLock did) is
+// taken again where it is now. A key lost on the way is told once on stderr: a box would
+// only get in the way of whatever the user is doing.
 void retakeKeys()
 {
     retakePending = false;
@@ -131,9 +130,8 @@ bool isMappingChange(const xcb_generic_event_t *event)
            (event->pad0 == XkbNewKeyboardNotify || event->pad0 == XkbMapNotify);
 }
 
-// True when a press made at pressTime is too old to paste. The server's time now takes a
-// round trip, made only for a press of ours; the last time Qt saw would be as old as the
-// press when the event loop was held up.
+// True when a press made at pressTime is too old to paste. The server's time costs a round
+// trip, but the last time Qt saw is as old as the press when the event loop was held up.
 bool isLate(xcb_timestamp_t pressTime)
 {
     const xcb_timestamp_t now = QX11Info::getTimestamp();
