@@ -1,15 +1,17 @@
 #include "platform/posix/portalshortcuts.h"
 
 #include <QCoreApplication>
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QVariantMap>
+
+#include <utility>
 
 namespace {
 
@@ -27,35 +29,8 @@ const char IdPrefix[] = "paste-";
 const int KeyF1 = 112;
 const int Keys = 10;
 
-// One entry of the portal's a(sa{sv}): a shortcut's id and what is said of it.
-struct ShortcutEntry {
-    QString id;
-    QVariantMap details;
-};
-using ShortcutList = QList<ShortcutEntry>;
-
-QDBusArgument &operator<<(QDBusArgument &out, const ShortcutEntry &shortcut)
-{
-    out.beginStructure();
-    out << shortcut.id << shortcut.details;
-    out.endStructure();
-    return out;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &in, ShortcutEntry &shortcut)
-{
-    in.beginStructure();
-    in >> shortcut.id >> shortcut.details;
-    in.endStructure();
-    return in;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(ShortcutEntry)
-Q_DECLARE_METATYPE(ShortcutList)
-
-namespace {
+// The portal's a(sa{sv}): each shortcut's id and what is said of it.
+using ShortcutList = QList<QPair<QString, QVariantMap>>;
 
 std::function<void(WPARAM)> hotKeyPress;
 
@@ -72,7 +47,7 @@ public:
 
     void start()
     {
-        qDBusRegisterMetaType<ShortcutEntry>();
+        qDBusRegisterMetaType<ShortcutList::value_type>();
         qDBusRegisterMetaType<ShortcutList>();
         // A failed call is the usual news: no portal, or one without the interface (GNOME's).
         if (!bus.isConnected() ||
@@ -120,15 +95,12 @@ private:
     std::function<void(bool)> decided;
     QDBusConnection bus = QDBusConnection::sessionBus();
     QString session;
-    bool done = false;
 
+    // The first outcome is the one the start hears of.
     void decide(bool bound)
     {
-        if (done)
-            return;
-        done = true;
         if (decided)
-            decided(bound);
+            std::exchange(decided, nullptr)(bound);
     }
 
     // Calls method with arguments and options, its outcome going to slot. The Response comes
