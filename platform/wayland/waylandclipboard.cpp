@@ -71,34 +71,31 @@ private:
 };
 
 // What a paste put on the clipboard, while it is the selection.
-struct Offered {
-    zwlr_data_control_source_v1 *source = nullptr;
-    std::unique_ptr<QMimeData> data;
-};
-Offered offered;
+zwlr_data_control_source_v1 *offered = nullptr;
+std::unique_ptr<QMimeData> offeredData;
 
 void withdraw()
 {
-    if (offered.source && wayland::isActive())
-        zwlr_data_control_source_v1_destroy(offered.source);
-    offered.source = nullptr;
-    offered.data.reset();
+    if (offered && wayland::isActive())
+        zwlr_data_control_source_v1_destroy(offered);
+    offered = nullptr;
+    offeredData.reset();
 }
 
 void send(void *, zwlr_data_control_source_v1 *source, const char *type, int32_t fd)
 {
-    if (source != offered.source || !offered.data) {
+    if (source != offered) {
         close(fd);
         return;
     }
     // A clip makes an image type from its stored image here, as Qt's clipboard would.
-    new Writer(fd, offered.data->data(QString::fromUtf8(type)));
+    new Writer(fd, offeredData->data(QString::fromUtf8(type)));
 }
 
 void cancelled(void *, zwlr_data_control_source_v1 *source)
 {
     // Another program took the clipboard (a replaced source of ours was destroyed unheard).
-    if (source == offered.source)
+    if (source == offered)
         withdraw();
 }
 
@@ -131,8 +128,8 @@ void putOnClipboard(QMimeData *data)
         zwlr_data_control_source_v1_offer(source, format.toUtf8().constData());
     zwlr_data_control_device_v1_set_selection(globals().device, source);
     withdraw();
-    offered.source = source;
-    offered.data = std::move(owned);
+    offered = source;
+    offeredData = std::move(owned);
     wl_display_flush(globals().display);
 }
 
@@ -140,7 +137,7 @@ bool clipboardIsOurs()
 {
     // A cancel the compositor sent before a worker heard of the next selection is in by now.
     catchUp();
-    return offered.source != nullptr;
+    return offered != nullptr;
 }
 
 } // namespace wayland

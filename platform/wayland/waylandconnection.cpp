@@ -24,7 +24,6 @@ const uint32_t FakeInputKeyVersion = 4;
 
 wayland::Globals bound;
 bool lost = false;
-bool extDataControl = false;
 QByteArray why; // what notes() says
 
 std::function<void()> connectionLost;
@@ -47,9 +46,8 @@ void global(void *, wl_registry *registry, uint32_t name, const char *interface,
         if (bound.dataControl)
             zwlr_data_control_manager_v1_destroy(bound.dataControl);
         bind(bound.dataControl, registry, name, ext_data_control_manager_v1_interface, 1);
-        extDataControl = true;
     } else if (is(zwlr_data_control_manager_v1_interface) && version >= WlrDataControlVersion &&
-               !extDataControl) {
+               !bound.dataControl) {
         bind(bound.dataControl, registry, name, zwlr_data_control_manager_v1_interface,
              WlrDataControlVersion);
     } else if (is(zwp_virtual_keyboard_manager_v1_interface)) {
