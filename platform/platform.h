@@ -13,40 +13,34 @@ class QApplication;
 class QByteArray;
 class QIcon;
 class QMimeData;
-class QPixmap;
 class QString;
 class QStringList;
 class QWidget;
 
-// The key code a hotkey press carries. Declared as Windows declares its own WPARAM, so both
-// name the same type where <windows.h> is seen too.
+// The key code a hotkey press carries, declared as <windows.h> declares it.
 typedef std::uintptr_t WPARAM;
 
 namespace platform {
 
-// A press that reaches the program later than this after the user made it is not pasted:
-// by then the focus may well be in another window than the one the user meant.
+// A press older than this is not pasted: the focus may have moved on since.
 constexpr int LatePressMs = 500;
 
 // Called before the application object exists: picks the windowing system and checks that it
 // can be reached; on failure prints one line to stderr and returns false.
 bool prepareStart();
 
-// The capture worker's channel to the window: its standard input and output, set to carry
-// bytes as they are; whatever else the process writes to standard output goes to standard
-// error instead. Called once, first thing, in the worker.
+// Called first thing in the capture worker: its standard input and output set to carry bytes
+// as they are, as its channel to the window; other writes to standard output go to stderr.
 struct WorkerChannel {
     int input = 0;
     int output = 1;
 };
 WorkerChannel openWorkerChannel();
 
-// Names this process among the windowing system's clients: the window passes its own to the
-// capture worker, and the worker reports its own to the window.
+// Names this process among the windowing system's clients (the window's and the worker's).
 quint64 clientId();
 
-// One owner's hold on the clipboard: two stamps that are the same copy name the same copy
-// made by the user, however often it is looked at.
+// One owner's hold on the clipboard: the same copy made by the user, however often seen.
 struct ClipboardStamp {
     quint32 owner = 0; // the owner's window (X11), 0 where the system names no owner
     quint32 time = 0;  // when it took the clipboard, or the change's number; 0: not known
@@ -68,17 +62,17 @@ enum class OwnerChange {
 };
 
 // In a capture worker, before it reads anything: follows who holds the clipboard from now
-// on. window is the window process's clientId.
+// on; window is the window process's clientId.
 void watchClipboardOwner(quint64 window);
 // The clipboard's owner now, as far as the system has told.
 ClipboardStamp clipboardStamp();
 // Whether the clipboard changed hands since stamp was taken.
 OwnerChange ownerChangeSince(const ClipboardStamp &stamp);
-// In a capture worker, once the application object exists: calls changed from the event
-// loop whenever the clipboard changes hands.
+// In a capture worker with an application object: calls changed from the event loop
+// whenever the clipboard changes hands.
 void onClipboardChange(std::function<void()> changed);
 // In a capture worker: what the clipboard holds, each format read from its owner when asked
-// for; null when it holds nothing. The backend's, valid until the next call.
+// for; null when empty. The backend's, valid until the next call.
 const QMimeData *clipboardContent();
 
 // The window's side: the clipboard requests of this client (the capture worker) are refused,
@@ -93,28 +87,25 @@ bool readingHoldsClipboard();
 // offered it: last after an image type (X11), or for a PNG without a bitmap (Windows).
 bool readerAddsImageValue(const QStringList &formats);
 
-// In a capture worker once the application object exists, before it reads the clipboard.
-// generation counts the workers the window has started: an owner's late answer to an
-// earlier worker, ended while it waited, must not reach this one.
+// In a capture worker with an application object, before any read. generation counts the
+// workers started: a late answer to an earlier worker must not reach this one.
 void separateFromEarlierWorkers(unsigned generation);
 
 // Once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
 
-// Names this user and desktop session: one Tessel runs per session, and a second start
-// finds the first under this name.
+// Names this user and desktop session: a second start finds the first under this name.
 QString sessionKey();
 
 // Brings the window to the front, un-minimised, with the keyboard focus.
 void bringToFront(QWidget &window);
 
-// Called by a second start just before it hands over to the first: lets the first take the
-// front, which some systems refuse to a program the user is not working with.
+// Called by a second start before it hands over: lets the first take the front, which some
+// systems refuse to a program the user is not working with.
 void yieldFront();
 
-// Once the application object exists: calls endRequested from the event loop whenever the
-// system asks the program to end (SIGTERM, SIGINT, SIGHUP where there are such signals), so
-// that it ends as closing the window does, giving back what it took.
+// With an application object: calls endRequested from the event loop whenever the system asks
+// the program to end (SIGTERM, SIGINT, SIGHUP), so it gives back what it took.
 void onEndRequest(std::function<void()> endRequested);
 
 // Opens the program's own resources (its icons). False when they cannot be had.
@@ -123,18 +114,16 @@ bool openResources();
 // The red X shown in the delete cells; null when the resources could not be opened.
 QIcon deleteIcon();
 
-// Takes the function key with virtual-key code keyCode (F1 = 112 to F10 = 121) for the
-// window, system-wide, without modifiers; false when another program holds it. Each press is
-// then reported by hotKeyPressed. The key is kept through keyboard mapping changes until it
-// is released; losing it there is said once on stderr.
+// Takes the function key keyCode (F1 = 112 to F10 = 121) for the window, system-wide, without
+// modifiers; false when another program holds it. Presses come through hotKeyPressed; the key
+// is kept through keyboard mapping changes, and losing it there is said once on stderr.
 bool registerHotKey(WId window, int keyCode);
 
 // Releases what registerHotKey took. Releasing a key that is not held is harmless.
 void unregisterHotKey(WId window, int keyCode);
 
-// Where the desktop reports presses as its own shortcuts rather than as native events
-// (Wayland's GlobalShortcuts portal), calls pressed from the event loop with the key code of
-// each press. An empty function stops the reports.
+// Where presses come as the desktop's shortcuts, not native events (Wayland's portal): calls
+// pressed from the event loop with each press's key code. An empty function stops them.
 void onHotKeyPress(std::function<void(WPARAM code)> pressed);
 
 // What a native event means to the hotkeys.
@@ -144,8 +133,7 @@ struct HotKeyPress {
     bool handled = false; // not a press, but the backend answered it: no one else may
 };
 
-// Reads every native event the application receives; the backend follows keyboard mapping
-// changes here too, so it must see them all.
+// Reads every native event the application receives (keyboard mapping changes too).
 HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 
 // Puts data on the clipboard, which takes it over (as QClipboard::setMimeData does). The
@@ -156,12 +144,11 @@ void putOnClipboard(QMimeData *data);
 // terminal the keys it pastes with where the backend knows them (X11).
 void paste();
 
-// The name a paste offers a format under, given the name Qt read it under: the system's own
-// name where Qt reads some formats under names of its own, so other programs find it.
+// The name a paste offers a format under, given Qt's: the system's own where Qt has its own.
 QString pasteFormatName(const QString &format);
 
-// Whether this process owns the clipboard now, as the system has it: Qt learns of a new
-// owner only when it handles the event, which may come after other news of the change.
+// Whether this process owns the clipboard now, as the system has it (Qt learns of a new owner
+// only when it handles the event, which may come after other news of the change).
 bool clipboardIsOurs();
 
 } // namespace platform

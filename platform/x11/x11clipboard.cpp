@@ -73,13 +73,15 @@ xcb_atom_t clipboardAtom(xcb_connection_t *connection)
     return atom;
 }
 
-const xcb_xfixes_selection_notify_event_t *
-asOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent, xcb_connection_t *connection)
+// Takes a change of the clipboard's owner in event into seen (emptying it is one too).
+void takeOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent,
+                     xcb_connection_t *connection, platform::ClipboardStamp &seen)
 {
     if (!fixesEvent || x11::typeOf(event) != fixesEvent + XCB_XFIXES_SELECTION_NOTIFY)
-        return nullptr;
+        return;
     const auto *notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t *>(event);
-    return notify->selection == clipboardAtom(connection) ? notify : nullptr;
+    if (notify->selection == clipboardAtom(connection))
+        seen = {notify->owner, notify->selection_timestamp};
 }
 
 // Takes in every owner change made up to now: the round trip brings all reports before it.
@@ -90,9 +92,7 @@ void catchUp()
     std::free(xcb_get_input_focus_reply(watch.connection, xcb_get_input_focus(watch.connection),
                                         nullptr));
     while (xcb_generic_event_t *event = xcb_poll_for_queued_event(watch.connection)) {
-        // An emptied clipboard changes hands too: its time tells it from the one before.
-        if (const auto *notify = asOwnerChange(event, watch.fixesEvent, watch.connection))
-            watch.latest = {notify->owner, notify->selection_timestamp};
+        takeOwnerChange(event, watch.fixesEvent, watch.connection, watch.latest);
         std::free(event);
     }
 }
@@ -182,8 +182,7 @@ bool answerClipboardEvent(const xcb_generic_event_t *event)
     xcb_connection_t *connection = QX11Info::connection();
     if (windowFixesEventBase < 0)
         windowFixesEventBase = fixesEventBase(connection);
-    if (const auto *notify = asOwnerChange(event, uint8_t(windowFixesEventBase), connection))
-        windowSeen = {notify->owner, notify->selection_timestamp};
+    takeOwnerChange(event, uint8_t(windowFixesEventBase), connection, windowSeen);
     return typeOf(event) == XCB_SELECTION_REQUEST &&
            answerRequest(connection,
                          reinterpret_cast<const xcb_selection_request_event_t *>(event));
