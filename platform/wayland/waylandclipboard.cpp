@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include "platform/wayland/wayland.h"
 
 #include <QCoreApplication>

@@ -2,8 +2,6 @@
 
 #include <QElapsedTimer>
 
-#include <cstring>
-
 #include <sys/mman.h>
 #include <unistd.h>
 

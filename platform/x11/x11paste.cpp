@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include "platform/x11/x11.h"
 
 #include <QByteArray>

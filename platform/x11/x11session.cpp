@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QIcon>
-#include <QPixmap>
 #include <QString>
 #include <QWidget>
 #include <QX11Info>
