@@ -104,8 +104,8 @@ void bringToFront(QWidget &window);
 // systems refuse to a program the user is not working with.
 void yieldFront();
 
-// With an application object: calls endRequested from the event loop whenever the system asks
-// the program to end (SIGTERM, SIGINT, SIGHUP), so it gives back what it took.
+// Called once, with an application object: calls endRequested from the event loop whenever
+// the system asks the program to end (SIGTERM, SIGINT, SIGHUP), so it gives back what it took.
 void onEndRequest(std::function<void()> endRequested);
 
 // Opens the program's own resources (its icons). False when they cannot be had.

@@ -52,8 +52,6 @@ WorkerChannel openWorkerChannel()
 void onEndRequest(std::function<void()> requested)
 {
     endRequested = std::move(requested);
-    if (endSignalPipe[0] >= 0)
-        return;
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, endSignalPipe) != 0) {
         std::perror("tessel: no socket pair for signals");
         return;
@@ -64,8 +62,7 @@ void onEndRequest(std::function<void()> requested)
         char bytes[16];
         while (read(endSignalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        if (endRequested)
-            endRequested();
+        endRequested();
     });
     struct sigaction action = {};
     action.sa_handler = onEndSignal;

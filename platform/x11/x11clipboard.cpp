@@ -206,8 +206,6 @@ quint64 clientId()
 
 void watchClipboardOwner(quint64 window)
 {
-    if (watch.connection)
-        return;
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     const uint8_t fixesEvent =
         xcb_connection_has_error(connection) ? 0 : fixesEventBase(connection);
