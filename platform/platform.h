@@ -1,9 +1,7 @@
 #pragma once
 
-// The only way the rest of Tessel reaches the operating system. Windows links its backend
-// (platform/win); Linux links X11's and Wayland's (platform/x11, platform/wayland) and
-// prepareStart picks one, which then serves every call; tests link a fake instead. The API
-// speaks the program's intent; each backend maps it to its own system's calls.
+// The only way the rest of Tessel reaches the operating system. Windows links its backend;
+// Linux links X11's and Wayland's and prepareStart picks one; tests link a fake instead.
 
 #include <QtGlobal>
 #include <qwindowdefs.h>
@@ -15,42 +13,34 @@ class QApplication;
 class QByteArray;
 class QIcon;
 class QMimeData;
-class QPixmap;
 class QString;
 class QStringList;
 class QWidget;
 
-// The key code a hotkey press carries to the window. Declared as Windows declares its own
-// WPARAM, so both declarations name the same type where <windows.h> is seen too.
+// The key code a hotkey press carries, declared as <windows.h> declares it.
 typedef std::uintptr_t WPARAM;
 
 namespace platform {
 
-// A press that reaches the program later than this after the user made it is not pasted:
-// by then the focus may well be in another window than the one the user meant.
+// A press older than this is not pasted: the focus may have moved on since.
 constexpr int LatePressMs = 500;
 
-// Called before the application object exists. Picks the windowing system the backend
-// serves and checks that it can be reached; on failure prints one line to stderr and
-// returns false.
+// Called before the application object exists: picks the windowing system and checks that it
+// can be reached; on failure prints one line to stderr and returns false.
 bool prepareStart();
 
-// The capture worker's channel to the window's process: the descriptors it reads and
-// writes. Made from the worker's standard input and output, which the backend sets to carry
-// bytes as they are; whatever else the process writes to standard output goes to standard
-// error instead. Called once, first thing, in the worker.
+// Called first thing in the capture worker: its standard input and output set to carry bytes
+// as they are, as its channel to the window; other writes to standard output go to stderr.
 struct WorkerChannel {
     int input = 0;
     int output = 1;
 };
 WorkerChannel openWorkerChannel();
 
-// Names this process among the users of the windowing system: the window passes its own to
-// the capture worker, and the worker reports its own to the window.
+// Names this process among the windowing system's clients (the window's and the worker's).
 quint64 clientId();
 
-// One owner's hold on the clipboard: two stamps that are the same copy name the same copy
-// made by the user, however often it is looked at.
+// One owner's hold on the clipboard: the same copy made by the user, however often seen.
 struct ClipboardStamp {
     quint32 owner = 0; // the owner's window (X11), 0 where the system names no owner
     quint32 time = 0;  // when it took the clipboard, or the change's number; 0: not known
@@ -72,22 +62,21 @@ enum class OwnerChange {
 };
 
 // In a capture worker, before it reads anything: follows who holds the clipboard from now
-// on. window is the window process's clientId.
+// on; window is the window process's clientId.
 void watchClipboardOwner(quint64 window);
 // The clipboard's owner now, as far as the system has told.
 ClipboardStamp clipboardStamp();
 // Whether the clipboard changed hands since stamp was taken.
 OwnerChange ownerChangeSince(const ClipboardStamp &stamp);
-// In a capture worker, once the application object exists: calls changed from the event
-// loop whenever the clipboard changes hands.
+// In a capture worker with an application object: calls changed from the event loop
+// whenever the clipboard changes hands.
 void onClipboardChange(std::function<void()> changed);
 // In a capture worker: what the clipboard holds, each format read from its owner when asked
-// for; null when it holds nothing. The backend's, valid until the next call.
+// for; null when empty. The backend's, valid until the next call.
 const QMimeData *clipboardContent();
 
-// The window's side: requests from this client (the capture worker) for what the window
-// holds on the clipboard are refused. What the worker reads then comes from other owners
-// only, also when a paste takes the clipboard while it reads.
+// The window's side: the clipboard requests of this client (the capture worker) are refused,
+// so what it reads comes from other owners only, also when a paste takes over mid-read.
 void refuseClipboardRequestsFrom(quint64 client);
 
 // Whether a clipboard read keeps everyone else from setting the clipboard while it lasts
@@ -98,29 +87,25 @@ bool readingHoldsClipboard();
 // offered it: last after an image type (X11), or for a PNG without a bitmap (Windows).
 bool readerAddsImageValue(const QStringList &formats);
 
-// Called in a capture worker once the application object exists, before it reads the
-// clipboard. generation counts the workers the window has started: an owner's late answer
-// to an earlier worker, ended while it waited, must not reach this one.
+// In a capture worker with an application object, before any read. generation counts the
+// workers started: a late answer to an earlier worker must not reach this one.
 void separateFromEarlierWorkers(unsigned generation);
 
-// Called once the application object exists: the program icon as default window icon.
+// Once the application object exists: the program icon as default window icon.
 void setupApplication(QApplication &app);
 
-// Names this user and desktop session: one Tessel runs per session, and a second start
-// finds the first under this name.
+// Names this user and desktop session: a second start finds the first under this name.
 QString sessionKey();
 
-// Brings the window to the front with the keyboard focus, un-minimised: what the user who
-// started Tessel a second time expects to see.
+// Brings the window to the front, un-minimised, with the keyboard focus.
 void bringToFront(QWidget &window);
 
-// Called by a second start just before it hands over to the first: lets the first take
-// the front, which some systems refuse to a program the user is not working with.
+// Called by a second start before it hands over: lets the first take the front, which some
+// systems refuse to a program the user is not working with.
 void yieldFront();
 
-// Calls endRequested from the event loop whenever the system asks the program to end
-// (where there are such signals: SIGTERM, SIGINT, SIGHUP), so that it can end as closing
-// the window does, giving back what it took. Call once the application object exists.
+// Called once, with an application object: calls endRequested from the event loop whenever
+// the system asks the program to end (SIGTERM, SIGINT, SIGHUP), so it gives back what it took.
 void onEndRequest(std::function<void()> endRequested);
 
 // Opens the program's own resources (its icons). False when they cannot be had.
@@ -129,19 +114,16 @@ bool openResources();
 // The red X shown in the delete cells; null when the resources could not be opened.
 QIcon deleteIcon();
 
-// Takes the function key with virtual-key code keyCode (F1 = 112 to F10 = 121) for the
-// window, system-wide, without modifiers. False when it cannot be had (another program
-// holds it); each later press of it is reported by hotKeyPressed. The backend keeps the key
-// through keyboard mapping changes until it is released, and says once on stderr when it
-// loses it there.
+// Takes the function key keyCode (F1 = 112 to F10 = 121) for the window, system-wide, without
+// modifiers; false when another program holds it. Presses come through hotKeyPressed; the key
+// is kept through keyboard mapping changes, and losing it there is said once on stderr.
 bool registerHotKey(WId window, int keyCode);
 
 // Releases what registerHotKey took. Releasing a key that is not held is harmless.
 void unregisterHotKey(WId window, int keyCode);
 
-// Where the desktop reports presses of the keys as its own shortcuts rather than as native
-// events (Wayland, through the GlobalShortcuts portal), calls pressed from the event loop
-// with the key code of each press. An empty function stops the reports.
+// Where presses come as the desktop's shortcuts, not native events (Wayland's portal): calls
+// pressed from the event loop with each press's key code. An empty function stops them.
 void onHotKeyPress(std::function<void(WPARAM code)> pressed);
 
 // What a native event means to the hotkeys.
@@ -151,8 +133,7 @@ struct HotKeyPress {
     bool handled = false; // not a press, but the backend answered it: no one else may
 };
 
-// Reads every native event the application receives. Besides reporting presses, the
-// backend follows keyboard mapping changes here, so it must see them all.
+// Reads every native event the application receives (keyboard mapping changes too).
 HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message);
 
 // Puts data on the clipboard, which takes it over (as QClipboard::setMimeData does). The
@@ -163,13 +144,11 @@ void putOnClipboard(QMimeData *data);
 // terminal the keys it pastes with where the backend knows them (X11).
 void paste();
 
-// The clipboard name a paste offers a format under, given the name Qt read it under: where
-// Qt reads some of the system's formats under names of its own, the system's name again, so
-// that other programs find the format where they look for it.
+// The name a paste offers a format under, given Qt's: the system's own where Qt has its own.
 QString pasteFormatName(const QString &format);
 
-// Whether this process owns the clipboard now, as the system has it: Qt learns of a new
-// owner only when it handles the event, which may come after other news of the change.
+// Whether this process owns the clipboard now, as the system has it (Qt learns of a new owner
+// only when it handles the event, which may come after other news of the change).
 bool clipboardIsOurs();
 
 } // namespace platform

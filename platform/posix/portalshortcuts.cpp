@@ -1,15 +1,17 @@
 #include "platform/posix/portalshortcuts.h"
 
 #include <QCoreApplication>
-#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QVariantMap>
+
+#include <utility>
 
 namespace {
 
@@ -27,35 +29,8 @@ const char IdPrefix[] = "paste-";
 const int KeyF1 = 112;
 const int Keys = 10;
 
-// One entry of the portal's a(sa{sv}): a shortcut's id and what is said of it.
-struct ShortcutEntry {
-    QString id;
-    QVariantMap details;
-};
-using ShortcutList = QList<ShortcutEntry>;
-
-QDBusArgument &operator<<(QDBusArgument &out, const ShortcutEntry &shortcut)
-{
-    out.beginStructure();
-    out << shortcut.id << shortcut.details;
-    out.endStructure();
-    return out;
-}
-
-const QDBusArgument &operator>>(const QDBusArgument &in, ShortcutEntry &shortcut)
-{
-    in.beginStructure();
-    in >> shortcut.id >> shortcut.details;
-    in.endStructure();
-    return in;
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(ShortcutEntry)
-Q_DECLARE_METATYPE(ShortcutList)
-
-namespace {
+// The portal's a(sa{sv}): each shortcut's id and what is said of it.
+using ShortcutList = QList<QPair<QString, QVariantMap>>;
 
 std::function<void(WPARAM)> hotKeyPress;
 
@@ -72,42 +47,36 @@ public:
 
     void start()
     {
-        if (!bus.isConnected()) {
-            decide(false);
-            return;
-        }
-        QDBusMessage version = QDBusMessage::createMethodCall(
-            Service, Path, QStringLiteral("org.freedesktop.DBus.Properties"),
-            QStringLiteral("Get"));
-        version << QString(Interface) << QStringLiteral("version");
-        // An error here is the usual news: no portal, or one without the interface (GNOME's).
-        onReply(bus.asyncCall(version), [this] { createSession(); });
+        qDBusRegisterMetaType<ShortcutList::value_type>();
+        qDBusRegisterMetaType<ShortcutList>();
+        // A failed call is the usual news: no portal, or one without the interface (GNOME's).
+        if (!bus.isConnected() ||
+            !bus.connect(Service, Path, Interface, QStringLiteral("Activated"), this,
+                         SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap))))
+            return decide(false);
+        request("CreateSession", {},
+                {{QStringLiteral("session_handle_token"), SessionToken},
+                 {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts())}},
+                CreateToken, SLOT(created(uint, QVariantMap)));
     }
 
 private slots:
     void created(uint response, const QVariantMap &results)
     {
-        if (response != 0) {
-            decide(false);
-            return;
-        }
+        if (response != 0)
+            return decide(false);
         const QVariant handle = results.value(QStringLiteral("session_handle"));
         session = handle.userType() == qMetaTypeId<QDBusObjectPath>()
                       ? handle.value<QDBusObjectPath>().path()
                       : handle.toString();
         // Plasma 5.27 binds the shortcuts it is given at creation, and its BindShortcuts
         // only opens the desktop's shortcut settings: asked only where still needed.
-        if (qdbus_cast<ShortcutList>(results.value(QStringLiteral("shortcuts"))).size() == Keys) {
-            decide(true);
-            return;
-        }
-        if (!listen(BindToken, SLOT(bound(uint, QVariantMap))))
-            return;
-        QDBusMessage bind = QDBusMessage::createMethodCall(Service, Path, Interface,
-                                                           QStringLiteral("BindShortcuts"));
-        bind << QVariant::fromValue(QDBusObjectPath(session)) << QVariant::fromValue(shortcuts())
-             << QString() << QVariantMap{{QStringLiteral("handle_token"), BindToken}};
-        onReply(bus.asyncCall(bind), [] {});
+        if (qdbus_cast<ShortcutList>(results.value(QStringLiteral("shortcuts"))).size() == Keys)
+            return decide(true);
+        request("BindShortcuts",
+                {QVariant::fromValue(QDBusObjectPath(session)), QVariant::fromValue(shortcuts()),
+                 QString()},
+                {}, BindToken, SLOT(bound(uint, QVariantMap)));
     }
 
     void bound(uint response, const QVariantMap &) { decide(response == 0); }
@@ -126,44 +95,35 @@ private:
     std::function<void(bool)> decided;
     QDBusConnection bus = QDBusConnection::sessionBus();
     QString session;
-    bool done = false;
 
+    // The first outcome is the one the start hears of.
     void decide(bool bound)
     {
-        if (done)
-            return;
-        done = true;
         if (decided)
-            decided(bound);
+            std::exchange(decided, nullptr)(bound);
     }
 
-    // Calls then once the call succeeded; decides against the portal when it failed.
-    template <typename Then> void onReply(const QDBusPendingCall &call, Then then)
-    {
-        auto *watcher = new QDBusPendingCallWatcher(call, this);
-        connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                [this, then](QDBusPendingCallWatcher *finished) {
-                    finished->deleteLater();
-                    if (finished->isError())
-                        decide(false);
-                    else
-                        then();
-                });
-    }
-
-    // Hears the Response to the request the next call makes with this token: its path is
-    // known before the call, so the answer cannot come first.
-    bool listen(const char *token, const char *slot)
+    // Calls method with arguments and options, its outcome going to slot. The Response comes
+    // on a path made from token, known before the call, so the answer cannot come first.
+    void request(const char *method, QVariantList arguments, QVariantMap options, const char *token,
+                 const char *slot)
     {
         QString sender = bus.baseService().mid(1);
         sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-        const QString request =
-            QStringLiteral("%1/request/%2/%3").arg(Path, sender, QString(token));
-        if (bus.connect(Service, request, QStringLiteral("org.freedesktop.portal.Request"),
-                        QStringLiteral("Response"), this, slot))
-            return true;
-        decide(false);
-        return false;
+        const QString path = QStringLiteral("%1/request/%2/%3").arg(Path, sender, QString(token));
+        if (!bus.connect(Service, path, QStringLiteral("org.freedesktop.portal.Request"),
+                         QStringLiteral("Response"), this, slot))
+            return decide(false);
+        options.insert(QStringLiteral("handle_token"), token);
+        QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, Interface, method);
+        call.setArguments(arguments << options);
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this](QDBusPendingCallWatcher *finished) {
+                    finished->deleteLater();
+                    if (finished->isError())
+                        decide(false);
+                });
     }
 
     static ShortcutList shortcuts()
@@ -174,24 +134,6 @@ private:
                         {{QStringLiteral("description"), QString("Paste slot %1").arg(key)},
                          {QStringLiteral("preferred_trigger"), QStringLiteral("F%1").arg(key)}}});
         return all;
-    }
-
-    void createSession()
-    {
-        qDBusRegisterMetaType<ShortcutEntry>();
-        qDBusRegisterMetaType<ShortcutList>();
-        if (!bus.connect(Service, Path, Interface, QStringLiteral("Activated"), this,
-                         SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap))) ||
-                         !listen(CreateToken, SLOT(created(uint, QVariantMap)))) {
-            decide(false);
-            return;
-        }
-        QDBusMessage create = QDBusMessage::createMethodCall(Service, Path, Interface,
-                                                             QStringLiteral("CreateSession"));
-        create << QVariantMap{{QStringLiteral("handle_token"), CreateToken},
-                              {QStringLiteral("session_handle_token"), SessionToken},
-                              {QStringLiteral("shortcuts"), QVariant::fromValue(shortcuts())}};
-        onReply(bus.asyncCall(create), [] {});
     }
 };
 
@@ -204,11 +146,16 @@ void bindHotKeys(std::function<void(bool bound)> decided)
     (new PortalShortcuts(std::move(decided)))->start();
 }
 
+} // namespace portal
+
+namespace platform {
+
 void onHotKeyPress(std::function<void(WPARAM code)> pressed)
 {
+    // X11 reports its presses as native events; the portal, used on Wayland alone, does not.
     hotKeyPress = std::move(pressed);
 }
 
-} // namespace portal
+} // namespace platform
 
 #include "portalshortcuts.moc"

@@ -14,7 +14,4 @@ namespace portal {
 // event loop (at once where there is no session bus), with whether they are bound.
 void bindHotKeys(std::function<void(bool bound)> decided);
 
-// Calls pressed with the key code of each press the portal reports.
-void onHotKeyPress(std::function<void(WPARAM code)> pressed);
-
 } // namespace portal

@@ -1,6 +1,5 @@
 // Which Linux backend serves: Wayland's where the compositor lets a program follow the
-// clipboard and type, else X11's (also through XWayland). prepareStart decides once; every
-// call below goes to that backend alone.
+// clipboard and type, else X11's (also through XWayland). prepareStart decides once.
 
 #include "platform/platform.h"
 
@@ -9,8 +8,8 @@
 #include "platform/x11/x11.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QString>
-#include <QStringList>
 
 #include <cstdio>
 
@@ -20,11 +19,7 @@ namespace {
 
 // Qt's own Wayland platform, for the window where there is no XWayland to run it on.
 const char WaylandPlatform[] = "wayland";
-
-bool onWayland()
-{
-    return wayland::isActive();
-}
+const char AppIconPath[] = ":/icons/tessel.ico";
 
 } // namespace
 
@@ -49,11 +44,9 @@ bool prepareStart()
 
 void setupApplication(QApplication &app)
 {
-    x11::setupApplication(app);
-    const QByteArray notes = wayland::notes();
-    if (!notes.isEmpty())
-        std::fputs(notes.constData(), stderr);
-    if (!onWayland())
+    app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
+    std::fputs(wayland::notes().constData(), stderr);
+    if (!wayland::isActive())
         return;
     wayland::startWindow();
     // Which way the keys come in is said once the portal has answered.
@@ -84,91 +77,63 @@ QString sessionKey()
 
 quint64 clientId()
 {
-    return onWayland() ? quint64(getpid()) : x11::clientId();
+    return wayland::isActive() ? quint64(getpid()) : x11::clientId();
 }
 
 void watchClipboardOwner(quint64 window)
 {
-    if (onWayland())
-        wayland::watchClipboardOwner();
-    else
-        x11::watchClipboardOwner(window);
+    wayland::isActive() ? wayland::watchClipboardOwner() : x11::watchClipboardOwner(window);
 }
 
 ClipboardStamp clipboardStamp()
 {
-    return onWayland() ? wayland::clipboardStamp() : x11::clipboardStamp();
+    return wayland::isActive() ? wayland::clipboardStamp() : x11::clipboardStamp();
 }
 
 OwnerChange ownerChangeSince(const ClipboardStamp &stamp)
 {
-    return onWayland() ? wayland::ownerChangeSince(stamp) : x11::ownerChangeSince(stamp);
+    return wayland::isActive() ? wayland::ownerChangeSince(stamp) : x11::ownerChangeSince(stamp);
 }
 
 void onClipboardChange(std::function<void()> changed)
 {
-    if (onWayland())
-        wayland::onClipboardChange(std::move(changed));
-    else
-        x11::onClipboardChange(std::move(changed));
+    wayland::isActive() ? wayland::onClipboardChange(std::move(changed))
+                        : x11::onClipboardChange(std::move(changed));
 }
 
 const QMimeData *clipboardContent()
 {
-    return onWayland() ? wayland::clipboardContent() : x11::clipboardContent();
+    return wayland::isActive() ? wayland::clipboardContent() : x11::clipboardContent();
 }
 
 void refuseClipboardRequestsFrom(quint64 client)
 {
     // A data-control read never reaches the window's process: the worker reads other
     // programs' selections only (clipboardIsOurs keeps it from ours).
-    if (!onWayland())
+    if (!wayland::isActive())
         x11::refuseClipboardRequestsFrom(client);
-}
-
-bool readerAddsImageValue(const QStringList &formats)
-{
-    // The Wayland reader names the image value as Qt's X11 reader does.
-    return x11::readerAddsImageValue(formats);
 }
 
 bool registerHotKey(WId window, int keyCode)
 {
-    // Wayland lets no program take a key for itself: the desktop's key bindings do instead
-    // (the start said so once, on stderr). Through XWayland the key is taken where its
-    // keymap has it, for while X11 programs have the focus; where it has not, nobody could.
-    if (!onWayland())
-        return x11::registerHotKey(window, keyCode);
-    if (x11::isX11())
-        x11::registerHotKey(window, keyCode);
-    return true;
-}
-
-void onHotKeyPress(std::function<void(WPARAM)> pressed)
-{
-    // X11 reports its presses as native events; the portal, used on Wayland alone, does not.
-    portal::onHotKeyPress(std::move(pressed));
+    // Wayland lets no program take a key for itself: the desktop's shortcuts do instead (the
+    // start said so). Through XWayland the key is taken for while X11 programs have the focus.
+    return x11::registerHotKey(window, keyCode) || wayland::isActive();
 }
 
 void putOnClipboard(QMimeData *data)
 {
-    if (onWayland())
-        wayland::putOnClipboard(data);
-    else
-        x11::putOnClipboard(data);
+    wayland::isActive() ? wayland::putOnClipboard(data) : x11::putOnClipboard(data);
 }
 
 void paste()
 {
-    if (onWayland())
-        wayland::paste();
-    else
-        x11::paste();
+    wayland::isActive() ? wayland::paste() : x11::paste();
 }
 
 bool clipboardIsOurs()
 {
-    return onWayland() ? wayland::clipboardIsOurs() : x11::clipboardIsOurs();
+    return wayland::isActive() ? wayland::clipboardIsOurs() : x11::clipboardIsOurs();
 }
 
 } // namespace platform

@@ -36,28 +36,22 @@ namespace platform {
 
 WorkerChannel openWorkerChannel()
 {
-    WorkerChannel channel;
     // A library that prints to standard output must not end up inside a frame.
     const int output = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
     if (output < 0)
-        return channel;
+        return {};
     if (dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         close(output);
-        return channel;
+        return {};
     }
-    channel.output = output;
-#ifdef F_SETPIPE_SZ
     // Clips are megabytes: a bigger pipe takes them in fewer turns of both event loops.
     fcntl(output, F_SETPIPE_SZ, WorkerPipeBytes);
-#endif
-    return channel;
+    return {STDIN_FILENO, output};
 }
 
 void onEndRequest(std::function<void()> requested)
 {
     endRequested = std::move(requested);
-    if (endSignalPipe[0] >= 0)
-        return;
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, endSignalPipe) != 0) {
         std::perror("tessel: no socket pair for signals");
         return;
@@ -68,8 +62,7 @@ void onEndRequest(std::function<void()> requested)
         char bytes[16];
         while (read(endSignalPipe[0], bytes, sizeof bytes) > 0) {
         }
-        if (endRequested)
-            endRequested();
+        endRequested();
     });
     struct sigaction action = {};
     action.sa_handler = onEndSignal;

@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include "platform/wayland/wayland.h"
 
 #include <QCoreApplication>
@@ -19,12 +17,11 @@
 
 namespace {
 
-// A receiver that takes no more of a format for this long is given up on: its end of the
-// pipe is closed, and with it the copy of the format we kept for it.
+// A receiver that takes no more of a format for this long is given up on, freeing the copy.
 const int WriteGiveUpMs = 60000;
 
-// Writes one format to one receiver as fast as it reads, from the event loop: a receiver
-// that never reads holds up nothing but itself.
+// Writes one format to one receiver from the event loop: one that never reads holds up
+// nothing but itself.
 class Writer final : public QObject {
 public:
     Writer(int fd, QByteArray bytes)
@@ -49,11 +46,9 @@ private:
             if (put > 0) {
                 written += put;
                 giveUp.start(WriteGiveUpMs);
-            } else if (put < 0 && errno == EINTR) {
-                continue;
-            } else if (put < 0 && errno == EAGAIN) {
+            } else if (errno == EAGAIN) {
                 return;
-            } else {
+            } else if (errno != EINTR) {
                 break; // the receiver went away
             }
         }
@@ -74,35 +69,31 @@ private:
 };
 
 // What a paste put on the clipboard, while it is the selection.
-struct Offered {
-    zwlr_data_control_source_v1 *source = nullptr;
-    std::unique_ptr<QMimeData> data;
-};
-Offered offered;
+zwlr_data_control_source_v1 *offered = nullptr;
+std::unique_ptr<QMimeData> offeredData;
 
 void withdraw()
 {
-    if (offered.source && wayland::isActive())
-        zwlr_data_control_source_v1_destroy(offered.source);
-    offered.source = nullptr;
-    offered.data.reset();
+    if (offered && wayland::isActive())
+        zwlr_data_control_source_v1_destroy(offered);
+    offered = nullptr;
+    offeredData.reset();
 }
 
 void send(void *, zwlr_data_control_source_v1 *source, const char *type, int32_t fd)
 {
-    if (source != offered.source || !offered.data) {
+    if (source != offered) {
         close(fd);
         return;
     }
     // A clip makes an image type from its stored image here, as Qt's clipboard would.
-    new Writer(fd, offered.data->data(QString::fromUtf8(type)));
+    new Writer(fd, offeredData->data(QString::fromUtf8(type)));
 }
 
 void cancelled(void *, zwlr_data_control_source_v1 *source)
 {
-    // Another program took the clipboard. An earlier source of ours was destroyed when it
-    // was replaced, so its cancel never reaches us.
-    if (source == offered.source)
+    // Another program took the clipboard (a replaced source of ours was destroyed unheard).
+    if (source == offered)
         withdraw();
 }
 
@@ -117,11 +108,9 @@ void startWindow()
     dispatchFromEventLoop();
     startKeyboard();
     onLoss([] {
-        // Without the compositor the clipboard has no one left to serve; the window itself
-        // lives or ends with Qt's own connection.
+        // The window itself lives or ends with Qt's own connection.
         std::fprintf(stderr, "tessel: the Wayland compositor went away.\n");
-        offered.source = nullptr;
-        offered.data.reset();
+        withdraw();
     });
 }
 
@@ -131,22 +120,22 @@ void putOnClipboard(QMimeData *data)
     if (!catchUp())
         return;
     zwlr_data_control_source_v1 *source =
-        zwlr_data_control_manager_v1_create_data_source(dataControl());
+        zwlr_data_control_manager_v1_create_data_source(globals().dataControl);
     zwlr_data_control_source_v1_add_listener(source, &sourceListener, nullptr);
     for (const QString &format : owned->formats())
         zwlr_data_control_source_v1_offer(source, format.toUtf8().constData());
-    zwlr_data_control_device_v1_set_selection(device(), source);
+    zwlr_data_control_device_v1_set_selection(globals().device, source);
     withdraw();
-    offered.source = source;
-    offered.data = std::move(owned);
-    wl_display_flush(display());
+    offered = source;
+    offeredData = std::move(owned);
+    wl_display_flush(globals().display);
 }
 
 bool clipboardIsOurs()
 {
     // A cancel the compositor sent before a worker heard of the next selection is in by now.
     catchUp();
-    return offered.source != nullptr;
+    return offered != nullptr;
 }
 
 } // namespace wayland

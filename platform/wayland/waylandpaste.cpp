@@ -2,8 +2,6 @@
 
 #include <QElapsedTimer>
 
-#include <cstring>
-
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,9 +21,8 @@ const uint32_t ControlMask = 1u << 2;
 // WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
 const uint32_t KeymapFormatXkb = 1;
 
-// The keys a paste types and nothing more. Keycodes are the input event codes plus 8. GTK
-// 3.24 ignores a keymap's highest keycode, so v must not be it: a key without a symbol
-// comes last.
+// The keys a paste types, at the input event codes plus 8. GTK 3.24 ignores a keymap's
+// highest keycode: a key without a symbol comes last.
 const char PasteKeymap[] = R"(xkb_keymap {
     xkb_keycodes "tessel" {
         minimum = 8;
@@ -47,27 +44,6 @@ const char PasteKeymap[] = R"(xkb_keymap {
 
 zwp_virtual_keyboard_v1 *keyboard = nullptr;
 
-// A keyboard of our own with the paste keymap. Made once, at start: a compositor whose seat
-// has no keyboard yet tells the focused program about the new one before it hears a key.
-void makeKeyboard()
-{
-    if (keyboard || !wayland::virtualKeyboards())
-        return;
-    const int fd = memfd_create("tessel-keymap", MFD_CLOEXEC);
-    if (fd < 0)
-        return;
-    const size_t size = sizeof PasteKeymap; // with its terminating zero, as keymaps are sent
-    if (write(fd, PasteKeymap, size) != ssize_t(size)) {
-        close(fd);
-        return;
-    }
-    keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(wayland::virtualKeyboards(),
-                                                                       wayland::seat());
-    zwp_virtual_keyboard_v1_keymap(keyboard, KeymapFormatXkb, fd, uint32_t(size));
-    close(fd);
-    wl_display_flush(wayland::display());
-}
-
 uint32_t now()
 {
     static QElapsedTimer clock;
@@ -80,9 +56,25 @@ uint32_t now()
 
 namespace wayland {
 
+// A keyboard with the paste keymap, made at start: where the seat has none yet, the focused
+// program must hear of it before it hears a key.
 void startKeyboard()
 {
-    makeKeyboard();
+    if (keyboard || !globals().keyboards)
+        return;
+    const int fd = memfd_create("tessel-keymap", MFD_CLOEXEC);
+    if (fd < 0)
+        return;
+    const size_t size = sizeof PasteKeymap; // with its terminating zero, as keymaps are sent
+    if (write(fd, PasteKeymap, size) != ssize_t(size)) {
+        close(fd);
+        return;
+    }
+    keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(globals().keyboards,
+                                                                       globals().seat);
+    zwp_virtual_keyboard_v1_keymap(keyboard, KeymapFormatXkb, fd, uint32_t(size));
+    close(fd);
+    wl_display_flush(globals().display);
 }
 
 void paste()
@@ -97,14 +89,14 @@ void paste()
         zwp_virtual_keyboard_v1_key(keyboard, now(), KeyV, Released);
         zwp_virtual_keyboard_v1_key(keyboard, now(), KeyLeftCtrl, Released);
         zwp_virtual_keyboard_v1_modifiers(keyboard, 0, 0, 0, 0);
-    } else if (fakeInput()) {
+    } else if (globals().fakeInput) {
         // KWin types these with the user's own keymap.
-        org_kde_kwin_fake_input_keyboard_key(fakeInput(), KeyLeftCtrl, Pressed);
-        org_kde_kwin_fake_input_keyboard_key(fakeInput(), KeyV, Pressed);
-        org_kde_kwin_fake_input_keyboard_key(fakeInput(), KeyV, Released);
-        org_kde_kwin_fake_input_keyboard_key(fakeInput(), KeyLeftCtrl, Released);
+        org_kde_kwin_fake_input_keyboard_key(globals().fakeInput, KeyLeftCtrl, Pressed);
+        org_kde_kwin_fake_input_keyboard_key(globals().fakeInput, KeyV, Pressed);
+        org_kde_kwin_fake_input_keyboard_key(globals().fakeInput, KeyV, Released);
+        org_kde_kwin_fake_input_keyboard_key(globals().fakeInput, KeyLeftCtrl, Released);
     }
-    wl_display_flush(display());
+    wl_display_flush(globals().display);
 }
 
 } // namespace wayland

@@ -22,11 +22,6 @@ const BYTE VkV = 'V';
 HINSTANCE module = nullptr;
 // The window's process, for a capture worker.
 DWORD windowProcess = 0;
-
-void keyEvent(BYTE virtualKey, DWORD flags)
-{
-    keybd_event(virtualKey, 0, flags, 0);
-}
 } // namespace
 
 namespace platform {
@@ -36,10 +31,8 @@ bool prepareStart()
     return true;
 }
 
-void setupApplication(QApplication &)
-{
-    // Windows gives every window the executable's IDI_ICON1 by itself.
-}
+// Windows gives every window the executable's IDI_ICON1 by itself.
+void setupApplication(QApplication &) {}
 
 QString sessionKey()
 {
@@ -102,10 +95,8 @@ const QMimeData *clipboardContent()
     return QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
 }
 
-void refuseClipboardRequestsFrom(quint64)
-{
-    // A paste ends the worker's read before it sets the clipboard (readingHoldsClipboard).
-}
+// A paste ends the worker's read before it sets the clipboard (readingHoldsClipboard).
+void refuseClipboardRequestsFrom(quint64) {}
 
 bool readingHoldsClipboard()
 {
@@ -118,28 +109,21 @@ bool readerAddsImageValue(const QStringList &)
     return !IsClipboardFormatAvailable(CF_DIB);
 }
 
-void separateFromEarlierWorkers(unsigned)
-{
-    // Windows answers a clipboard read within the call that made it.
-}
+// Windows answers a clipboard read within the call that made it.
+void separateFromEarlierWorkers(unsigned) {}
 
 void yieldFront()
 {
-    // The second start is what the user just launched, so it may give the foreground away;
-    // without this Windows only flashes the first one's taskbar button.
+    // The second start is what the user just launched: it may give the foreground away, which
+    // otherwise only flashes the first one's taskbar button.
     AllowSetForegroundWindow(ASFW_ANY);
 }
 
-void onHotKeyPress(std::function<void(WPARAM)>)
-{
-    // Windows reports every press of a registered key as a native event.
-}
+// Windows reports every press of a registered key as a native event.
+void onHotKeyPress(std::function<void(WPARAM)>) {}
 
-void onEndRequest(std::function<void()>)
-{
-    // Windows frees a program's hotkeys when it ends, and no keyboard mapping is borrowed
-    // here: an ending from outside leaves nothing behind.
-}
+// Windows frees a program's hotkeys when it ends, and nothing else needs giving back.
+void onEndRequest(std::function<void()>) {}
 
 bool openResources()
 {
@@ -184,17 +168,16 @@ void putOnClipboard(QMimeData *data)
 
 void paste()
 {
-    keyEvent(VK_CONTROL, 0);
-    keyEvent(VkV, 0);
-    keyEvent(VkV, KEYEVENTF_KEYUP);
-    keyEvent(VK_CONTROL, KEYEVENTF_KEYUP);
+    keybd_event(VK_CONTROL, 0, 0, 0);
+    keybd_event(VkV, 0, 0, 0);
+    keybd_event(VkV, 0, KEYEVENTF_KEYUP, 0);
+    keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
 }
 
 QString pasteFormatName(const QString &format)
 {
-    // Qt reads a format it has no converter for (Rich Text Format, PNG, any program's own) as
-    // application/x-qt-windows-mime;value="<name>", but registers a name it is handed as it
-    // is: the wrapped one would be a new format that no other program asks for.
+    // Qt reads a format it has no converter for (RTF, PNG, any program's own) under
+    // application/x-qt-windows-mime;value="<name>", but would register that name as it is.
     static const QString wrapper = QStringLiteral("application/x-qt-windows-mime;value=\"");
     if (format.size() <= wrapper.size() + 1 || !format.startsWith(wrapper, Qt::CaseInsensitive) ||
         !format.endsWith(QLatin1Char('"')))

@@ -30,8 +30,8 @@ inline uint8_t typeOf(const xcb_generic_event_t *event)
 class KeyboardMap {
 public:
     explicit KeyboardMap(xcb_connection_t *connection);
-    // The first keycode with sym unshifted or shifted, or 0. Only the first group is
-    // searched, which is the one a Ctrl shortcut is matched against.
+    // The first keycode with sym unshifted or shifted, or 0, in the first group: the one a
+    // Ctrl shortcut is matched against.
     xcb_keycode_t find(xcb_keysym_t sym) const;
     // The last keycode without any symbol, or 0.
     xcb_keycode_t spare() const;
@@ -44,19 +44,16 @@ private:
     std::vector<xcb_keysym_t> syms;
 };
 
-// Takes in what the window's connection hears about the clipboard (its owner), and answers
-// the requests for it that Qt must not: those of the capture worker, and those for the
-// formats of a paste. True when event was such a request.
+// Follows the clipboard's owner as the window's connection hears of it, and answers what Qt
+// must not: the capture worker's requests and a paste's TARGETS. True when it answered.
 bool answerClipboardEvent(const xcb_generic_event_t *event);
 
-// Puts the text of what the last paste put on the clipboard on the primary selection too,
-// for the terminals that paste from there. False when the clipboard holds no such text.
+// Puts the last paste's text on the primary selection too, for the terminals that paste
+// from there. False when it has no text.
 bool putTextOnSelection();
 
-// The platform functions as this backend has them, where a Linux program chooses between
-// X11 and Wayland at start (platform.h tells what each does).
+// The platform functions as this backend has them (platform.h tells what each does).
 bool prepareStart();
-void setupApplication(QApplication &app);
 QString sessionKey();
 quint64 clientId();
 void watchClipboardOwner(quint64 window);
@@ -65,7 +62,6 @@ platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp);
 void onClipboardChange(std::function<void()> changed);
 const QMimeData *clipboardContent();
 void refuseClipboardRequestsFrom(quint64 client);
-bool readerAddsImageValue(const QStringList &formats);
 bool registerHotKey(WId window, int keyCode);
 void putOnClipboard(QMimeData *data);
 void paste();

@@ -35,8 +35,7 @@ quint64 refusedClient = 0;
 platform::ClipboardStamp windowSeen;
 int windowFixesEventBase = -1;
 
-// What a paste put on the clipboard, while Qt keeps it (it deletes it once replaced), and
-// since when.
+// What the last paste put on the clipboard (Qt deletes it once replaced), and since when.
 QPointer<QMimeData> offered;
 xcb_timestamp_t offeredSince = XCB_CURRENT_TIME;
 
@@ -74,17 +73,18 @@ xcb_atom_t clipboardAtom(xcb_connection_t *connection)
     return atom;
 }
 
-const xcb_xfixes_selection_notify_event_t *
-asOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent, xcb_connection_t *connection)
+// Takes a change of the clipboard's owner in event into seen (emptying it is one too).
+void takeOwnerChange(const xcb_generic_event_t *event, uint8_t fixesEvent,
+                     xcb_connection_t *connection, platform::ClipboardStamp &seen)
 {
     if (!fixesEvent || x11::typeOf(event) != fixesEvent + XCB_XFIXES_SELECTION_NOTIFY)
-        return nullptr;
+        return;
     const auto *notify = reinterpret_cast<const xcb_xfixes_selection_notify_event_t *>(event);
-    return notify->selection == clipboardAtom(connection) ? notify : nullptr;
+    if (notify->selection == clipboardAtom(connection))
+        seen = {notify->owner, notify->selection_timestamp};
 }
 
-// Takes in every owner change the server has reported up to now. The round trip makes sure
-// that all changes made before it are among them.
+// Takes in every owner change made up to now: the round trip brings all reports before it.
 void catchUp()
 {
     if (!watch.connection)
@@ -92,33 +92,27 @@ void catchUp()
     std::free(xcb_get_input_focus_reply(watch.connection, xcb_get_input_focus(watch.connection),
                                         nullptr));
     while (xcb_generic_event_t *event = xcb_poll_for_queued_event(watch.connection)) {
-        // An emptied clipboard changes hands too: its time tells it from the one before.
-        if (const auto *notify = asOwnerChange(event, watch.fixesEvent, watch.connection))
-            watch.latest = {notify->owner, notify->selection_timestamp};
+        takeOwnerChange(event, watch.fixesEvent, watch.connection, watch.latest);
         std::free(event);
     }
 }
 
-// The targets a clipboard holding formats offers: each format by its own name, in its order,
-// then the targets of the transfer itself, as Qt lists them. Qt also offers a text/uri-list
-// as text/x-moz-url and text/plain, formats the source never offered; its other aliases stay,
-// since receivers ask for text and images by them, and Qt serves them all.
+// The targets offered for formats: each by its own name, in its order, then those of the
+// transfer, as Qt lists them. Qt's aliases stay, but for a text/uri-list's text/x-moz-url and
+// text/plain, which the source never offered: receivers ask for text and images by them.
 QVector<xcb_atom_t> targetsFor(xcb_connection_t *connection, const QStringList &formats)
 {
-    static const QVector<QByteArray> textNames = {"UTF8_STRING", "STRING", "TEXT"};
-    static const QVector<QByteArray> transferNames = {"TARGETS", "MULTIPLE", "TIMESTAMP",
-                                                      "SAVE_TARGETS"};
     QVector<QByteArray> names;
     for (const QString &format : formats) {
         names << format.toLatin1();
         if (format == QLatin1String("text/plain"))
-            names << textNames;
+            names += {"UTF8_STRING", "STRING", "TEXT"};
         else if (format == QLatin1String("image/ppm"))
             names << "PIXMAP";
         else if (format == QLatin1String("image/pbm"))
             names << "BITMAP";
     }
-    names << transferNames;
+    names += {"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS"};
     QVector<xcb_atom_t> targets;
     for (const xcb_atom_t atom : atomsNamed(connection, names)) {
         if (atom != XCB_ATOM_NONE && !targets.contains(atom))
@@ -162,9 +156,8 @@ bool answerRequest(xcb_connection_t *connection, const xcb_selection_request_eve
         return true;
     }
     static const xcb_atom_t targetsAtom = atomsNamed(connection, {"TARGETS"}).constFirst();
-    // Of what a paste put there, the formats alone, in their order. A request made before
-    // the paste, or once another owner took over, is Qt's to refuse. TARGETS inside a
-    // MULTIPLE request is left to Qt as well: receivers ask for it alone.
+    // A paste's own formats, in their order. A request from before the paste or after
+    // another owner took over is Qt's to refuse, as is TARGETS inside MULTIPLE.
     if (!offered || request->selection != clipboardAtom(connection) ||
         request->target != targetsAtom ||
         (request->time != XCB_CURRENT_TIME && request->time < offeredSince) ||
@@ -189,8 +182,7 @@ bool answerClipboardEvent(const xcb_generic_event_t *event)
     xcb_connection_t *connection = QX11Info::connection();
     if (windowFixesEventBase < 0)
         windowFixesEventBase = fixesEventBase(connection);
-    if (const auto *notify = asOwnerChange(event, uint8_t(windowFixesEventBase), connection))
-        windowSeen = {notify->owner, notify->selection_timestamp};
+    takeOwnerChange(event, uint8_t(windowFixesEventBase), connection, windowSeen);
     return typeOf(event) == XCB_SELECTION_REQUEST &&
            answerRequest(connection,
                          reinterpret_cast<const xcb_selection_request_event_t *>(event));
@@ -214,8 +206,6 @@ quint64 clientId()
 
 void watchClipboardOwner(quint64 window)
 {
-    if (watch.connection)
-        return;
     xcb_connection_t *connection = xcb_connect(nullptr, nullptr);
     const uint8_t fixesEvent =
         xcb_connection_has_error(connection) ? 0 : fixesEventBase(connection);
@@ -223,16 +213,13 @@ void watchClipboardOwner(quint64 window)
         xcb_disconnect(connection);
         return;
     }
-    watch.connection = connection;
-    watch.fixesEvent = fixesEvent;
-    watch.window = window;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     xcb_xfixes_select_selection_input(connection, root, clipboardAtom(connection),
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     // Who holds it already; when it took it, no event will tell.
-    watch.latest = {ownerOf(connection, clipboardAtom(connection)), 0};
+    watch = {connection, fixesEvent, window, {ownerOf(connection, clipboardAtom(connection)), 0}};
     catchUp();
 }
 
@@ -262,11 +249,6 @@ platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp)
 void refuseClipboardRequestsFrom(quint64 client)
 {
     refusedClient = client;
-}
-
-bool readerAddsImageValue(const QStringList &formats)
-{
-    return formats.size() > 1 && formats.last() == QLatin1String("application/x-qt-image");
 }
 
 bool clipboardIsOurs()
@@ -305,10 +287,9 @@ namespace platform {
 
 void separateFromEarlierWorkers(unsigned generation)
 {
-    // An owner answers a request by writing to the window that made it. The X server gives a
-    // new client the ids of one that has just gone, so a new worker's request window would
-    // have the ended worker's id, and Qt would take the late answer (a PNG, say) for the
-    // answer to its own request (the list of targets). Each worker's ids start further on.
+    // An owner answers by writing to the requesting window. A new client gets the ids of one
+    // just gone, so Qt would take an ended worker's late answer (a PNG, say) for the answer to
+    // its own request (the list of targets): each worker's ids start further on.
     if (!x11::isX11())
         return;
     for (unsigned skip = generation % DistinctWorkers; skip > 0; --skip)
@@ -319,6 +300,12 @@ QString pasteFormatName(const QString &format)
 {
     // Qt names an X11 target as it is.
     return format;
+}
+
+bool readerAddsImageValue(const QStringList &formats)
+{
+    // The Wayland reader names the image value as Qt's X11 reader does.
+    return formats.size() > 1 && formats.last() == QLatin1String("application/x-qt-image");
 }
 
 bool readingHoldsClipboard()

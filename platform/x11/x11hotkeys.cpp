@@ -34,34 +34,29 @@ struct HotKey {
     bool told = false;       // the user knows it is not ours
 };
 
-struct HotKeyState {
-    std::array<HotKey, KeyCount> keys; // F1 first
-    xcb_window_t root = XCB_WINDOW_NONE;
-    uint16_t numLock = 0;  // the NumLock mask the grabs were made with
-    int xkbEventBase = -1; // where the XKB extension's events start, -1 without it
-    bool retakePending = false;
-    xcb_keycode_t lastKeycode = 0;
-    xcb_timestamp_t lastTime = 0;
-};
-HotKeyState hotKeys;
+std::array<HotKey, KeyCount> keys; // F1 first
+xcb_window_t root = XCB_WINDOW_NONE;
+uint16_t numLock = 0;  // the NumLock mask the grabs were made with
+int xkbEventBase = -1; // where the XKB extension's events start, -1 without it
+bool retakePending = false;
+xcb_keycode_t lastKeycode = 0; // the last press, which an auto-repeat repeats
+xcb_timestamp_t lastTime = 0;
 
-// The lock states under which a bare key must still be ours: none, CapsLock, NumLock, both.
-std::vector<uint16_t> lockVariants()
+// The lock states under which a bare key must still be ours: none, CapsLock, NumLock, both
+// (without a NumLock modifier the last two repeat the first two, which the server allows).
+std::array<uint16_t, 4> lockVariants()
 {
-    const uint16_t numLock = hotKeys.numLock;
-    if (!numLock)
-        return {0, XCB_MOD_MASK_LOCK};
     return {0, XCB_MOD_MASK_LOCK, numLock, uint16_t(numLock | XCB_MOD_MASK_LOCK)};
 }
 
-// Releases exactly what was grabbed for key: the keymap or the NumLock modifier may have
-// changed since. Ungrabbing leaves alone what other clients hold of the same variants.
+// Releases exactly what was grabbed for key, whatever the keymap and NumLock are now; what
+// other clients hold of the same variants stays theirs.
 void release(xcb_connection_t *connection, HotKey &key)
 {
     if (!key.held) // keycode 0 would be any key: every grab of ours
         return;
     for (const uint16_t variant : lockVariants())
-        xcb_ungrab_key(connection, key.held, hotKeys.root, variant);
+        xcb_ungrab_key(connection, key.held, root, variant);
     key.held = 0;
 }
 
@@ -75,7 +70,7 @@ Grab grab(xcb_connection_t *connection, HotKey &key, xcb_keycode_t keycode)
         return Grab::NoKey;
     std::vector<xcb_void_cookie_t> cookies;
     for (const uint16_t variant : lockVariants())
-        cookies.push_back(xcb_grab_key_checked(connection, 0, hotKeys.root, variant, keycode,
+        cookies.push_back(xcb_grab_key_checked(connection, 0, root, variant, keycode,
                                                XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
     // Checked requests report a key held by another client here, not later as a stray error.
     bool refused = false;
@@ -92,29 +87,24 @@ Grab grab(xcb_connection_t *connection, HotKey &key, xcb_keycode_t keycode)
     return Grab::HeldElsewhere;
 }
 
-// After a keyboard mapping change: a key whose keycode moved, or every key when NumLock
-// moved to another modifier, is released and taken again where it is now. A key lost on
-// the way is told on stderr once; the window is long up, and a box would only get in the
-// way of whatever the user is doing.
+// After a keyboard mapping change, a key whose keycode moved (every key, when NumLock did) is
+// taken again where it is now. A key lost on the way is told once on stderr: a box would
+// only get in the way of whatever the user is doing.
 void retakeKeys()
 {
-    hotKeys.retakePending = false;
-    auto &keys = hotKeys.keys;
-    if (!x11::isX11() ||
-        std::none_of(keys.begin(), keys.end(), [](auto &key) { return key.wanted; }))
-        return;
+    retakePending = false;
     xcb_connection_t *connection = QX11Info::connection();
     const x11::KeyboardMap map(connection);
-    const uint16_t numLock = map.numLockMask(connection);
+    const uint16_t numLockNow = map.numLockMask(connection);
     std::array<bool, KeyCount> moved{};
     // All moved keys are let go before any is taken again: two keys may have swapped.
     for (int i = 0; i < KeyCount; ++i) {
         moved[i] =
-            keys[i].wanted && (numLock != hotKeys.numLock || map.find(XK_F1 + i) != keys[i].tried);
+            keys[i].wanted && (numLockNow != numLock || map.find(XK_F1 + i) != keys[i].tried);
         if (moved[i])
             release(connection, keys[i]);
     }
-    hotKeys.numLock = numLock;
+    numLock = numLockNow;
     for (int i = 0; i < KeyCount; ++i) {
         if (!moved[i])
             continue;
@@ -136,13 +126,12 @@ bool isMappingChange(const xcb_generic_event_t *event)
         return reinterpret_cast<const xcb_mapping_notify_event_t *>(event)->request !=
                XCB_MAPPING_POINTER;
     // An XKB event carries its own kind in the byte after the event code.
-    return x11::typeOf(event) == hotKeys.xkbEventBase &&
+    return x11::typeOf(event) == xkbEventBase &&
            (event->pad0 == XkbNewKeyboardNotify || event->pad0 == XkbMapNotify);
 }
 
-// True when a press made at pressTime is too old to paste. The server's time now takes a
-// round trip, made only for a press of ours; the last time Qt saw would be as old as the
-// press when the event loop was held up.
+// True when a press made at pressTime is too old to paste. The server's time costs a round
+// trip, but the last time Qt saw is as old as the press when the event loop was held up.
 bool isLate(xcb_timestamp_t pressTime)
 {
     const xcb_timestamp_t now = QX11Info::getTimestamp();
@@ -159,26 +148,23 @@ bool registerHotKey(WId, int keyCode)
     if (!x11::isX11() || keyCode < VkF1 || keyCode > VkF10)
         return false;
     xcb_connection_t *connection = QX11Info::connection();
-    if (hotKeys.root == XCB_WINDOW_NONE) {
+    if (root == XCB_WINDOW_NONE) {
         // Only a grab on the root window is global.
-        hotKeys.root = xcb_window_t(QX11Info::appRootWindow());
+        root = xcb_window_t(QX11Info::appRootWindow());
         xcb_query_extension_reply_t *xkb = xcb_query_extension_reply(
             connection, xcb_query_extension(connection, 9, "XKEYBOARD"), nullptr);
-        hotKeys.xkbEventBase = xkb && xkb->present ? xkb->first_event : -1;
+        xkbEventBase = xkb && xkb->present ? xkb->first_event : -1;
         std::free(xkb);
     }
-    const int index = keyCode - VkF1;
-    HotKey &key = hotKeys.keys[index];
+    HotKey &key = keys[keyCode - VkF1];
     release(connection, key);
     const x11::KeyboardMap map(connection);
-    auto &keys = hotKeys.keys;
     if (std::none_of(keys.begin(), keys.end(), [](auto &other) { return other.held; }))
-        hotKeys.numLock = map.numLockMask(connection);
+        numLock = map.numLockMask(connection);
     key.wanted = true;
-    const bool taken = grab(connection, key, map.find(XK_F1 + index)) == Grab::Taken;
     // The window tells the user about a key it could not have.
-    key.told = !taken;
-    return taken;
+    key.told = grab(connection, key, map.find(XK_F1 + keyCode - VkF1)) != Grab::Taken;
+    return !key.told;
 }
 
 } // namespace x11
@@ -189,8 +175,8 @@ void unregisterHotKey(WId, int keyCode)
 {
     if (!x11::isX11() || keyCode < VkF1 || keyCode > VkF10)
         return;
-    hotKeys.keys[keyCode - VkF1].wanted = false;
-    release(QX11Info::connection(), hotKeys.keys[keyCode - VkF1]);
+    keys[keyCode - VkF1].wanted = false;
+    release(QX11Info::connection(), keys[keyCode - VkF1]);
     xcb_flush(QX11Info::connection());
 }
 
@@ -203,25 +189,24 @@ HotKeyPress hotKeyPressed(const QByteArray &eventType, void *message)
         return {0, false, true};
     if (x11::typeOf(event) != XCB_KEY_PRESS) {
         // Let Qt see the change as well: the caller passes every event on but presses.
-        if (!hotKeys.retakePending && isMappingChange(event)) {
-            hotKeys.retakePending = true;
+        if (!retakePending && isMappingChange(event)) {
+            retakePending = true;
             // One look for all the changes a single xmodmap or setxkbmap makes.
             QTimer::singleShot(0, retakeKeys);
         }
         return {};
     }
     const auto *press = reinterpret_cast<const xcb_key_press_event_t *>(event);
-    const auto &keys = hotKeys.keys;
     const auto key = std::find_if(keys.begin(), keys.end(),
                                   [press](auto &key) { return key.held == press->detail; });
-    if (key == keys.end() || press->event != hotKeys.root ||
-        (press->state & ModifierBits & ~(XCB_MOD_MASK_LOCK | hotKeys.numLock)))
+    if (key == keys.end() || press->event != root ||
+        (press->state & ModifierBits & ~(XCB_MOD_MASK_LOCK | numLock)))
         return {};
     // An auto-repeat arrives as a release and a press with the same time: one press each.
-    if (press->detail == hotKeys.lastKeycode && press->time == hotKeys.lastTime)
+    if (press->detail == lastKeycode && press->time == lastTime)
         return {};
-    hotKeys.lastKeycode = press->detail;
-    hotKeys.lastTime = press->time;
+    lastKeycode = press->detail;
+    lastTime = press->time;
     return {WPARAM(VkF1 + (key - keys.begin())), isLate(press->time)};
 }
 

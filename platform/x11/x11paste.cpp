@@ -1,5 +1,3 @@
-#include "platform/platform.h"
-
 #include "platform/x11/x11.h"
 
 #include <QByteArray>
@@ -17,8 +15,8 @@
 
 namespace {
 
-// How long a borrowed keycode stays mapped: the focused application reads the
-// mapping when it handles the key, after our injection has returned.
+// How long a borrowed keycode stays mapped: the focused application reads the mapping when
+// it handles the key, after our injection has returned.
 const int BorrowedKeyRestoreMs = 1000;
 
 KeyCode borrowed = 0; // a spare keycode mapped to the last paste's key, or 0
@@ -41,16 +39,15 @@ void giveBackLater()
         timer = new QTimer(QCoreApplication::instance());
         timer->setSingleShot(true);
         QObject::connect(timer, &QTimer::timeout, giveBackBorrowedKey);
-        // The timer cannot fire once the event loop has ended: give the key back on the
-        // way out too, or the user's layout would keep the extra v after we exit.
+        // The timer never fires after the event loop: give the key back on the way out too.
         QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
                          giveBackBorrowedKey);
     }
     timer->start(BorrowedKeyRestoreMs);
 }
 
-// The keycode that types sym. A layout without it (no Latin v in Russian alone, say) gets
-// a spare keycode mapped to sym for a while.
+// The keycode that types sym; a layout without it (Russian alone has no Latin v) gets a
+// spare keycode mapped to sym for a while.
 KeyCode keycodeFor(Display *display, const x11::KeyboardMap &map, KeySym sym)
 {
     KeyCode key = map.find(sym);
@@ -64,8 +61,7 @@ KeyCode keycodeFor(Display *display, const x11::KeyboardMap &map, KeySym sym)
     return key;
 }
 
-// How a program pastes: the modifiers held around a key, and whether from the primary
-// selection rather than the clipboard.
+// How a program pastes: modifiers held around a key, from the primary selection or not.
 struct PasteKeys {
     KeySym modifiers[2];
     KeySym key;
@@ -100,9 +96,8 @@ QByteArray classOf(Display *display, Window window)
     return name;
 }
 
-// The class of the window with the keyboard focus: its own, else a child's (a window
-// manager that focuses its frame), else its nearest ancestor's (GTK focuses a child of its
-// top-level).
+// The class of the window with the focus: its own, else a child's (a window manager focuses
+// its frame), else its nearest ancestor's (GTK focuses a child of its top-level).
 QByteArray focusedClass(Display *display)
 {
     Window window = None, root = None, parent = None, *children = nullptr;
@@ -132,8 +127,7 @@ void paste()
     if (!x11::isX11())
         return;
     Display *display = QX11Info::display();
-    // While the hotkey is still held its grab is an active keyboard grab of ours, and the
-    // synthetic keys would come back to us instead of the focused application.
+    // While the hotkey is held its grab is an active one of ours: the keys would come to us.
     XUngrabKeyboard(display, CurrentTime);
     const PasteKeys *keys = &ControlV;
     const QByteArray windowClass = focusedClass(display);

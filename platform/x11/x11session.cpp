@@ -2,10 +2,8 @@
 
 #include "platform/x11/x11.h"
 
-#include <QApplication>
 #include <QByteArray>
 #include <QIcon>
-#include <QPixmap>
 #include <QString>
 #include <QWidget>
 #include <QX11Info>
@@ -18,7 +16,6 @@
 
 namespace {
 
-const char AppIconPath[] = ":/icons/tessel.ico";
 const char DeleteIconPath[] = ":/icons/delete.ico";
 
 // What the program is run on when the platform asked for has no X11 in it.
@@ -30,12 +27,10 @@ namespace x11 {
 
 bool prepareStart()
 {
-    // Nothing here draws with OpenGL, and Qt's GLX integration alone loads some 50 MB of
-    // Mesa; whoever sets the variable still decides.
+    // Nothing here draws with OpenGL, and Qt's GLX integration loads some 50 MB of Mesa.
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
-    // Hotkeys and key injection are X11 services: in a Wayland session run through XWayland.
-    // Qt's list has its entries separated by ';', each a name with optional ':' arguments.
+    // Hotkeys and key injection are X11 services. Qt's list: "name:arguments;name...".
     const QByteArray chosen = qgetenv("QT_QPA_PLATFORM");
     QList<QByteArray> names;
     for (const QByteArray &entry : chosen.split(';'))
@@ -64,11 +59,6 @@ bool prepareStart()
     return true;
 }
 
-void setupApplication(QApplication &app)
-{
-    app.setWindowIcon(QIcon(QString::fromLatin1(AppIconPath)));
-}
-
 QString sessionKey()
 {
     // ":0", ":0.0" (its first screen) and "unix:0" all name the same display.
@@ -93,9 +83,8 @@ void bringToFront(QWidget &window)
     window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.show();
     window.raise();
-    // A window manager that guards against focus stealing weighs an activation by its time
-    // against the user's last input: the request must carry the server's time now, not
-    // that of the last event we saw, which may be long ago.
+    // A window manager that guards against focus stealing weighs an activation's time
+    // against the user's last input: it must be the server's time now, not our last event's.
     if (x11::isX11()) {
         const unsigned long now = QX11Info::getTimestamp();
         QX11Info::setAppTime(now);
@@ -104,10 +93,8 @@ void bringToFront(QWidget &window)
     window.activateWindow();
 }
 
-void yieldFront()
-{
-    // X11 window managers go by the time of the activation, which bringToFront sets.
-}
+// X11 window managers go by the time of the activation, which bringToFront sets.
+void yieldFront() {}
 
 bool openResources()
 {
