@@ -10,11 +10,10 @@
 #include <QTableWidget>
 
 namespace {
-// The delete icon is this big on the screen, also where its picture has more pixels.
 const int DeleteIconSize = 32;
 
-// Sizes an icon in the window's own pixels. Qt 5 takes a picture's pixels for its size on
-// the screen, so the 64-pixel picture made for a screen at 200% would be drawn twice as big.
+// Sizes an icon in the window's own pixels: Qt 5 would draw the 64-pixel picture made for a
+// screen at 200% twice as big.
 class LogicalSizeIconEngine final : public QIconEngine {
 public:
     LogicalSizeIconEngine(const QIcon &icon, int side) : icon(icon), side(side) {}
@@ -56,7 +55,6 @@ void TesselGui::startCaptureWorker()
     capture.start();
 }
 
-// Draws slot's row from its clip: the text, else an image preview, else the formats.
 void TesselGui::showSlot(int slot)
 {
     const Clip *clip = store.clip(slot);
@@ -72,18 +70,14 @@ void TesselGui::showSlot(int slot)
     for (const QString &format : formats)
         description += format + QLatin1String("\r\n");
 
-    // The cell and its tooltip show a bounded head anyway; the whole text stays in the clip.
+    // The text, else an image preview, else the formats. The cell and its tooltip show a
+    // bounded head anyway, so the whole text stays in the clip.
     const QString text = clip->textHead();
-    const QImage preview = text.isEmpty() ? clip->preview() : QImage();
-    QTableWidgetItem *content;
-    if (!text.isEmpty()) {
-        content = new QTableWidgetItem(text);
-    } else if (preview.isNull()) {
-        content = new QTableWidgetItem(description);
-    } else {
+    auto *content = new QTableWidgetItem(text.isEmpty() ? description : text);
+    if (text.isEmpty() && !clip->preview().isNull()) {
         table->setIconSize(QSize(Clip::PreviewHeight, Clip::PreviewHeight));
         table->setRowHeight(slot, Clip::PreviewHeight);
-        content = new QTableWidgetItem(QIcon(QPixmap::fromImage(preview)), description);
+        content->setIcon(QIcon(QPixmap::fromImage(clip->preview())));
     }
     content->setData(Qt::ToolTipRole, text);
     table->setItem(slot, ContentColumn, content);
