@@ -147,11 +147,9 @@ void CaptureClient::readFrames()
            frames.complete(worker)) {
         QDataStream in(&worker);
         const Header header = captureprotocol::read(in);
-        std::unique_ptr<Clip> clip;
-        if (header.message == Message::Clip) {
-            clip = std::make_unique<Clip>();
+        std::unique_ptr<Clip> clip(header.message == Message::Clip ? new Clip : nullptr);
+        if (clip)
             in >> *clip;
-        }
         if (in.status() != QDataStream::Ok || !frames.done(worker)) {
             replaceWorker("the capture worker said something else than expected");
             return;

@@ -40,7 +40,7 @@ public:
     // Null when the owner refused or never answered.
     QVariant read(const QString &format)
     {
-        if (limits.stalled || cut || !unchanged())
+        if (limits.stalled || !unchanged())
             return QVariant();
         QElapsedTimer timer;
         timer.start();

@@ -21,7 +21,6 @@ public:
         Paused,     // the user stopped collecting: skipped
     };
 
-    // Who changed the clipboard.
     enum class Origin {
         Owner, // another program, or an owner Qt cannot name
         Ours,  // this program: the clipboard holds what a paste put there
@@ -46,7 +45,6 @@ public:
     static QMimeData *cloneMimeData(const Clip *source);
 
 signals:
-    // Slot's clip was stored, replaced or deleted.
     void slotChanged(int slot);
 
 private:
