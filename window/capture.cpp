@@ -12,14 +12,14 @@
 namespace {
 const int DeleteIconSize = 32;
 
-// Sizes an icon in the window's own pixels: Qt 5 would draw the 64-pixel picture made for a
-// screen at 200% twice as big.
-class LogicalSizeIconEngine final : public QIconEngine {
+// Sizes the delete icon in the window's own pixels: Qt 5 would draw the 64-pixel picture made
+// for a screen at 200% twice as big.
+class DeleteIconEngine final : public QIconEngine {
 public:
-    LogicalSizeIconEngine(const QIcon &icon, int side) : icon(icon), side(side) {}
+    explicit DeleteIconEngine(const QIcon &icon) : icon(icon) {}
     QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
     {
-        return size.boundedTo(QSize(side, side));
+        return size.boundedTo(QSize(DeleteIconSize, DeleteIconSize));
     }
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
     {
@@ -29,11 +29,10 @@ public:
     {
         return icon.pixmap(size, mode, state);
     }
-    QIconEngine *clone() const override { return new LogicalSizeIconEngine(icon, side); }
+    QIconEngine *clone() const override { return new DeleteIconEngine(icon); }
 
 private:
     QIcon icon;
-    int side;
 };
 } // namespace
 
@@ -85,7 +84,6 @@ void TesselGui::showSlot(int slot)
     const QIcon picture = platform::deleteIcon();
     table->setItem(
         slot, DeleteColumn,
-        new QTableWidgetItem(
-            picture.isNull() ? QIcon() : QIcon(new LogicalSizeIconEngine(picture, DeleteIconSize)),
-            QString()));
+        new QTableWidgetItem(picture.isNull() ? QIcon() : QIcon(new DeleteIconEngine(picture)),
+                             QString()));
 }
