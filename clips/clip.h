@@ -22,8 +22,7 @@ public:
     // More than a cell and its tooltip ever show, so that they still mark a cut text.
     static constexpr int TextHeadChars = 4096;
 
-    // Keeps format's bytes, compressed when they are large and compress well, and the head of
-    // the text.
+    // Keeps format's bytes, compressed when large and compressible; of a text also its head.
     void addData(const QString &format, const QByteArray &bytes);
     // The image, in the encoding the mime type encoding names; listed only if addData lists it.
     void setImage(const QString &encoding, const QByteArray &bytes);

@@ -69,8 +69,7 @@ void TesselGui::showSlot(int slot)
     for (const QString &format : formats)
         description += format + QLatin1String("\r\n");
 
-    // The text, else an image preview, else the formats. The cell and its tooltip show a
-    // bounded head anyway, so the whole text stays in the clip.
+    // The text, else an image preview, else the formats.
     const QString text = clip->textHead();
     auto *content = new QTableWidgetItem(text.isEmpty() ? description : text);
     if (text.isEmpty() && !clip->preview().isNull()) {

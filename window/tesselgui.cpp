@@ -27,7 +27,6 @@ TesselGui::TesselGui() : QWidget(nullptr)
     table->verticalHeader()->setVisible(false);
     table->setHorizontalHeaderLabels({"content", "shortcut", "delete"});
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Clips can be megabytes of text: the delegate bounds what a cell paints and its tooltip.
     table->setItemDelegate(new ClipDelegate(table));
     connect(table, SIGNAL(cellClicked(int,int)), this, SLOT(oncellclicked(int,int)));
     mainLayout->addWidget(table);
