@@ -109,14 +109,13 @@ void SingleInstance::answer()
     guard.unlock();
     // Each request is a line: what follows the last line break is none.
     requests.removeLast();
-    bool again = false;
     for (const QByteArray &request : requests) {
         bool valid = false;
         const int slot = request.startsWith("paste ") ? request.mid(6).toInt(&valid) : -1;
         if (valid && slot >= 0 && slot < HotKeyCount)
             emit pasteRequested(WPARAM(hotKeyCodes[slot]));
-        again = again || request.isEmpty();
     }
-    if (again)
+    // A plain second start writes an empty line.
+    if (requests.contains(QByteArray()))
         emit startedAgain();
 }
