@@ -12,8 +12,7 @@
 namespace {
 const char PasteArgument[] = "--paste";
 
-// tessel --paste N: the running Tessel pastes slot N as its key FN would. For desktops whose
-// windowing system lets no program take keys for itself: their own shortcuts run this.
+// tessel --paste N: the running Tessel pastes slot N, for desktops that keep the keys.
 int askToPaste(int argc, char **argv)
 {
     bool valid = false;
@@ -24,7 +23,7 @@ int askToPaste(int argc, char **argv)
         return 2;
     }
     QCoreApplication app(argc, argv);
-    SingleInstance instance(platform::sessionKey());
+    SingleInstance instance;
     switch (instance.start(key - 1)) {
     case SingleInstance::Role::Handed:
         return 0;
@@ -54,14 +53,11 @@ int main(int argc, char **argv)
         return runCaptureWorker(argc, argv, QByteArray(argv[2]).toUInt(),
                                 QByteArray(argv[3]).toULongLong());
     QApplication app(argc, argv);
-    SingleInstance instance(platform::sessionKey());
-    switch (instance.start()) {
-    case SingleInstance::Role::First:
-        break;
-    case SingleInstance::Role::Handed:
+    SingleInstance instance;
+    const SingleInstance::Role role = instance.start();
+    if (role == SingleInstance::Role::Handed)
         return 0;
-    case SingleInstance::Role::Unanswered:
-    case SingleInstance::Role::Alone:
+    if (role != SingleInstance::Role::First) {
         std::fprintf(stderr, "tessel: another Tessel runs in this session but does not "
                              "answer; not starting a second one.\n");
         return 1;
@@ -79,8 +75,7 @@ int main(int argc, char **argv)
     QObject::connect(&filter, SIGNAL(hotKeySignal(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
     QObject::connect(&instance, SIGNAL(pasteRequested(WPARAM)), &window, SLOT(getHotKey(WPARAM)));
     window.startCaptureWorker();
-    // Ended from outside, the program ends as when its window is closed: keys released and
-    // the keyboard mapping given back.
+    // Ended from outside as by its close button: keys and keyboard mapping given back.
     platform::onEndRequest([&window] {
         window.close();
         QCoreApplication::quit();

@@ -13,18 +13,17 @@
 #include <cstdio>
 
 namespace {
-const char NamePrefix[] = "tessel-";
-// How long a second start waits for the first to answer: two starts at once may find the
-// lock taken before the first watches, and the first answers from its event loop.
+// Two starts at once may find the lock taken before the first watches, and the first
+// answers from its event loop.
 const int AnswerWaitMs = 10000;
 const int RetryMs = 20;
 // The wake file's guard is held for one small write or read.
 const int GuardWaitMs = 1000;
 
 // The lock and wake files' path without its suffix: a file name in the temp folder.
-QString basePath(const QString &session)
+QString basePath()
 {
-    QString name = QLatin1String(NamePrefix) + session;
+    QString name = QStringLiteral("tessel-") + platform::sessionKey();
     for (QChar &c : name) {
         if (c.unicode() > 127 || !(c.isLetterOrNumber() || c == '-' || c == '.'))
             c = QLatin1Char('_');
@@ -33,9 +32,8 @@ QString basePath(const QString &session)
 }
 } // namespace
 
-SingleInstance::SingleInstance(const QString &session)
-    : QObject(nullptr), wakePath(basePath(session) + QStringLiteral(".wake")),
-      lock(basePath(session) + QStringLiteral(".lock"))
+SingleInstance::SingleInstance()
+    : wakePath(basePath() + QStringLiteral(".wake")), lock(basePath() + QStringLiteral(".lock"))
 {
     // Only a lock whose process is gone is stale, never one that is merely old.
     lock.setStaleLockTime(0);
@@ -44,7 +42,7 @@ SingleInstance::SingleInstance(const QString &session)
 
 SingleInstance::~SingleInstance()
 {
-    // The lock file goes with the lock; the wake file goes first, while it is still ours.
+    // The wake file goes first, while it is still ours; the lock file goes with the lock.
     if (lock.isLocked()) {
         watcher.removePath(wakePath);
         QFile::remove(wakePath);
@@ -111,14 +109,13 @@ void SingleInstance::answer()
     guard.unlock();
     // Each request is a line: what follows the last line break is none.
     requests.removeLast();
-    bool again = false;
     for (const QByteArray &request : requests) {
         bool valid = false;
         const int slot = request.startsWith("paste ") ? request.mid(6).toInt(&valid) : -1;
         if (valid && slot >= 0 && slot < HotKeyCount)
             emit pasteRequested(WPARAM(hotKeyCodes[slot]));
-        again = again || request.isEmpty();
     }
-    if (again)
+    // A plain second start writes an empty line.
+    if (requests.contains(QByteArray()))
         emit startedAgain();
 }

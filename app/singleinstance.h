@@ -7,9 +7,9 @@
 
 #include "platform/platform.h"
 
-// Keeps Tessel to one instance per user and desktop session. The first start holds a lock
-// file and watches a wake file of the same name; a later start finds the lock held, writes
-// to the wake file, and ends once the first one has emptied it.
+// One Tessel per user and desktop session. The first start holds a lock file and watches a
+// wake file beside it; a later start writes to the wake file and ends once the first has
+// emptied it.
 class SingleInstance final : public QObject {
     Q_OBJECT
 
@@ -21,16 +21,14 @@ public:
         Alone,      // asked to pass a paste on, but no instance runs
     };
 
-    // session names the user and desktop session (platform::sessionKey()).
-    explicit SingleInstance(const QString &session);
+    SingleInstance();
     ~SingleInstance() override;
 
-    // Runs as the first instance, or tells the running one about this start: that it was
-    // started again, or, with a slot (0 to 9), that it is to paste that slot.
+    // Runs as the first instance, or tells the running one that it was started again or,
+    // with a slot (0 to 9), that it is to paste that slot.
     Role start(int pasteSlot = -1);
 
 signals:
-    // The program was started again in this session.
     void startedAgain();
     // A start asked to paste the slot of the key with this code.
     void pasteRequested(WPARAM key);

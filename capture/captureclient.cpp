@@ -14,17 +14,14 @@ using captureprotocol::Header;
 using captureprotocol::Message;
 
 namespace {
-// How often the worker is asked whether it is there.
 const int PingIntervalMs = 5000;
-// A worker that has said nothing for this long is stuck: a single stalled request costs Qt's
-// 5 s timeout, and even a transfer of hundreds of megabytes takes a few seconds.
+// Silent this long, a worker is stuck: one stalled request costs Qt's 5 s timeout.
 const qint64 StuckAfterMs = 30000;
-// A worker that dies this many times in a row before it is ready will not do better:
-// capture moves into this process.
+// A worker that dies this many times in a row before it is ready will not do better.
 const int MaxQuickDeaths = 5;
 const int RestartBackoffMs = 200;
-// A worker still reading an older change this long after a newer one came is waiting on an
-// owner that is slow or hangs: the newer change wins, read by a new worker.
+// A worker still reading an older change this long after a newer one came waits on an owner
+// that is slow or hangs: the newer change wins.
 const int SupersedeAfterMs = 300;
 } // namespace
 
@@ -48,7 +45,10 @@ CaptureClient::CaptureClient(ClipStore &store) : store(store)
     });
     reported.setSingleShot(true);
     reported.setInterval(ReportWithinMs);
-    connect(&reported, &QTimer::timeout, this, &CaptureClient::checkReported);
+    connect(&reported, &QTimer::timeout, this, [this] {
+        if (state == State::Idle && !workerSaw.sameCopyAs(platform::clipboardStamp()))
+            replaceWorker("the capture worker did not report a clipboard change");
+    });
     worker.setProcessChannelMode(QProcess::ForwardedErrorChannel);
 }
 
@@ -91,9 +91,8 @@ void CaptureClient::workerReady(quint64 client)
 void CaptureClient::readIfNew(quint64 change)
 {
     const platform::ClipboardStamp now = platform::clipboardStamp();
-    if (platform::clipboardIsOurs() || !store.isCollecting()) {
+    if (platform::clipboardIsOurs() || store.gate() == ClipStore::Gate::Paused) {
         settled = now;
-        send({Message::Skip, change});
         return;
     }
     if (change == 0 && now.sameCopyAs(settled))
@@ -116,12 +115,6 @@ void CaptureClient::clipboardChanged()
         reported.start();
 }
 
-void CaptureClient::checkReported()
-{
-    if (state == State::Idle && !workerSaw.sameCopyAs(platform::clipboardStamp()))
-        replaceWorker("the capture worker did not report a clipboard change");
-}
-
 void CaptureClient::replaceWorker(const char *why)
 {
     if (worker.state() == QProcess::NotRunning)
@@ -134,9 +127,7 @@ void CaptureClient::replaceWorker(const char *why)
 
 void CaptureClient::pasting()
 {
-    // Where a reader keeps the clipboard open while it waits for the owner, nobody could set
-    // it: our paste supersedes the read. Elsewhere the read goes on, and the owner's answers
-    // still come.
+    // Where a reader keeps the clipboard open, nobody else can set it: the paste ends the read.
     if (state == State::Reading && platform::readingHoldsClipboard())
         replaceWorker(nullptr);
 }
@@ -156,11 +147,9 @@ void CaptureClient::readFrames()
            frames.complete(worker)) {
         QDataStream in(&worker);
         const Header header = captureprotocol::read(in);
-        std::unique_ptr<Clip> clip;
-        if (header.message == Message::Clip) {
-            clip = std::make_unique<Clip>();
+        std::unique_ptr<Clip> clip(header.message == Message::Clip ? new Clip : nullptr);
+        if (clip)
             in >> *clip;
-        }
         if (in.status() != QDataStream::Ok || !frames.done(worker)) {
             replaceWorker("the capture worker said something else than expected");
             return;
@@ -194,8 +183,6 @@ void CaptureClient::readFrames()
 
 void CaptureClient::checkWorker()
 {
-    if (worker.state() == QProcess::NotRunning)
-        return;
     if (sinceHeard.elapsed() > StuckAfterMs)
         replaceWorker("the capture worker stopped answering");
     else
@@ -204,18 +191,16 @@ void CaptureClient::checkWorker()
 
 void CaptureClient::workerGone()
 {
-    const State was = state;
     // Whatever half frame it left is no start for the next one.
     worker.readAllStandardOutput();
     frames = captureprotocol::FrameReader();
     supersede.stop();
     reported.stop();
     // It died of the data it was reading: the next worker must not read it again.
-    if (was == State::Reading)
+    if (state == State::Reading)
         settled = asked;
-    // Only a worker that cannot even start moves capture here: one that died of an owner's
-    // data would die here too.
-    if (was == State::Starting && ++quickDeaths >= MaxQuickDeaths) {
+    // Only a worker that cannot even start moves capture here: an owner's data would kill us too.
+    if (state == State::Starting && ++quickDeaths >= MaxQuickDeaths) {
         std::fprintf(stderr, "tessel: the capture worker keeps failing; capturing in the "
                              "window's process from now on.\n");
         state = State::Off;

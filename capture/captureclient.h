@@ -10,13 +10,12 @@
 class ClipStore;
 
 // The window's side of capture: starts the capture worker, tells it which changes to read,
-// stores what it reads, and starts it again when it dies or stops answering. Nothing the
-// worker does can block this process: every wait here is a signal or a timer.
+// stores what it reads, and replaces it when it dies or stops answering. Every wait here is a
+// signal or a timer, so nothing the worker does blocks the window.
 class CaptureClient : public QObject {
     Q_OBJECT
 
 public:
-    // How the worker's process is doing.
     enum class State {
         Off,      // no worker: the window's process captures
         Starting, // started, not ready yet
@@ -28,33 +27,27 @@ public:
     explicit CaptureClient(ClipStore &store);
     ~CaptureClient() override;
 
-    // Starts the worker, this program's own executable run with WorkerArgument (or program,
-    // when given: the tests' scripted worker).
+    // Starts the worker: this program run with WorkerArgument, or program when given.
     void start(const QString &program = QString());
     // Whether a worker reads the clipboard now, or one is on its way.
     bool isActive() const { return state != State::Off; }
     State currentState() const { return state; }
-    // How many workers were started so far.
     unsigned workersStarted() const { return generation; }
-    // This process saw the clipboard change. A worker still waiting for an older change's
-    // owner is replaced, and the new one reads the newest change at once; so is a worker
-    // that does not report the change within ReportWithinMs.
+    // The window saw the clipboard change. A worker still waiting for an older change's owner
+    // is replaced, and so is one that does not report the change within ReportWithinMs.
     void clipboardChanged();
-    // This process is about to put a clip on the clipboard.
+    // The window is about to put a clip on the clipboard.
     void pasting();
 
     static const char WorkerArgument[];
-    // A worker that has not reported a change the window saw this long after it is stuck.
     static constexpr int ReportWithinMs = 1000;
 
 private:
     void startWorker();
     void workerReady(quint64 client);
     void readFrames();
-    bool handle(const captureprotocol::Header &header, QIODevice &rest);
     void workerGone();
     void checkWorker();
-    void checkReported();
     void send(const captureprotocol::Header &header);
     void readIfNew(quint64 change);
     void replaceWorker(const char *why);
@@ -72,7 +65,7 @@ private:
     QTimer reported;
     // The copy last stored or given up on: no worker reads it again.
     platform::ClipboardStamp settled;
-    // The owner as the worker last reported it, and as it was when a read was asked for.
+    // The owner as the worker last reported it, and when a read was asked for.
     platform::ClipboardStamp workerSaw;
     platform::ClipboardStamp asked;
     quint64 readingChange = 0;

@@ -18,8 +18,7 @@ namespace captureprotocol {
 enum class Message : quint8 {
     Ready,   // worker: watching the clipboard; its client id follows
     Changed, // worker: the clipboard changed; a change number and the new owner's stamp follow
-    Read,    // window: read that change, unless it is the copy last settled, or ours
-    Skip,    // window: leave that change alone (ours, or collecting is paused)
+    Read,    // window: read that change, unless it is the copy last settled
     Clip,    // worker: the clip read for a change; the change, its stamp and the clip follow
     Nothing, // worker: the change held nothing worth a slot, or was superseded while read
     Ping,    // window: are you there?
@@ -32,10 +31,9 @@ struct Header {
     Message message = Message::Ping;
     quint64 change = 0;
     // Ready: the worker's client id. Changed, Clip, Nothing: the owner's stamp. Read: the
-    // stamp of the copy the window settled last, which is not read again.
+    // stamp of the copy the window settled last.
     quint64 stamp = 0;
-    // Read: the owner as the window last saw it, which tells a worker that has seen no
-    // change yet when the owner took the clipboard.
+    // Read: the owner as the window last saw it, for a worker that has seen no change yet.
     quint64 current = 0;
 };
 
@@ -43,26 +41,22 @@ quint64 pack(const platform::ClipboardStamp &stamp);
 platform::ClipboardStamp unpack(quint64 stamp);
 
 QByteArray frame(const Header &header);
-
 void send(QIODevice &channel, const QByteArray &frame);
-
-// Sends a header followed by the fields that write puts on a stream. write is called twice,
-// to measure the frame and then straight onto the channel, so that the megabytes of a clip
-// are not copied into a frame first.
+// Sends a header and what write puts on a stream. write is called twice, to measure the frame
+// and then onto the channel, so that a clip's megabytes are not copied into a frame first.
 void send(QIODevice &channel, const Header &header,
           const std::function<void(QDataStream &)> &write);
 
 // The header a frame starts with; in is left at the next field.
 Header read(QDataStream &in);
 
-// Waits for whole frames on a buffered channel, however many pieces they come in, so that
-// a frame is read straight off the channel's buffer, without a copy of megabytes first.
+// Waits for whole frames on a buffered channel, so that a frame is read straight off the
+// channel's buffer, without a copy of megabytes first.
 class FrameReader {
 public:
     // Whether the next frame has all arrived: it is then read from channel, then done called.
     bool complete(QIODevice &channel);
-    // Skips what was not read of the frame. False when more than the frame was read: the
-    // channel carries something else than frames.
+    // Skips what was not read of the frame; false when more than the frame was read.
     bool done(QIODevice &channel);
 
 private:

@@ -17,13 +17,17 @@
 namespace {
 // Below this a format is kept as it came: compressing it would save little.
 const int CompressFrom = 64 * 1024;
-// zlib's fastest level: big clips are mostly text, images and office formats, which it
-// shrinks several times over at a few hundred MB/s.
+// zlib's fastest level shrinks big texts and office formats several times at hundreds of MB/s.
 const int CompressionLevel = 1;
-// Images declaring more than this are not decoded: a few hundred bytes of PNG can declare a
-// picture of gigabytes.
 const int MaxImageSide = 16384;
 const qint64 MaxImagePixels = 128LL * 1000 * 1000;
+
+// A few hundred bytes of PNG can declare a picture of gigabytes: such a one is never decoded.
+bool decodable(const QSize &size)
+{
+    return size.isValid() && size.width() <= MaxImageSide && size.height() <= MaxImageSide &&
+           qint64(size.width()) * size.height() <= MaxImagePixels;
+}
 
 // The image handler's name for a mime type: image/x-portable-pixmap, and also image/ppm, as Qt
 // names an image format on X11 ("image/" and the handler's name).
@@ -34,6 +38,7 @@ QByteArray imageFormatFor(const QString &mimeType)
         return formats.first();
     return mimeType.startsWith(QLatin1String("image/")) ? mimeType.mid(6).toLatin1() : QByteArray();
 }
+
 // Decoded as QMimeData decodes text, but only the head: a 100 MiB text would be 200 MB.
 QString decodeHead(const QByteArray &bytes)
 {
@@ -51,21 +56,17 @@ void Clip::addData(const QString &format, const QByteArray &bytes)
     static const QString utf8Text = QStringLiteral("text/plain;charset=utf-8");
     if (format == utf8Text || (format == QLatin1String("text/plain") && !hasFormat(utf8Text)))
         head = decodeHead(bytes);
-    Format entry{format, bytes};
     // Compressed only when it saves at least an eighth. Already compressed data (a PNG, a
     // JPEG, an archive) is told by its head, before megabytes are compressed for nothing.
     const auto saves = [](const QByteArray &packed, int size) {
-        return packed.size() < size - size / 8;
+        return !packed.isEmpty() && packed.size() < size - size / 8;
     };
+    QByteArray packed;
     if (bytes.size() >= CompressFrom &&
-        saves(qCompress(bytes.left(CompressFrom), CompressionLevel), CompressFrom)) {
-        QByteArray packed = qCompress(bytes, CompressionLevel);
-        if (saves(packed, bytes.size())) {
-            entry.bytes = std::move(packed);
-            entry.compressed = true;
-        }
-    }
-    stored.append(entry);
+        saves(qCompress(bytes.left(CompressFrom), CompressionLevel), CompressFrom))
+        packed = qCompress(bytes, CompressionLevel);
+    const bool compressed = saves(packed, bytes.size());
+    stored.append({format, compressed ? packed : bytes, compressed});
 }
 
 void Clip::setImage(const QString &encoding, const QByteArray &bytes)
@@ -76,9 +77,7 @@ void Clip::setImage(const QString &encoding, const QByteArray &bytes)
 
 void Clip::addImageFormat(const QString &format)
 {
-    Format entry{format, QByteArray()};
-    entry.fromImage = true;
-    stored.append(entry);
+    stored.append({format, QByteArray(), false, true});
 }
 
 const Clip::Format *Clip::find(const QString &format) const
@@ -93,7 +92,6 @@ const Clip::Format *Clip::find(const QString &format) const
 QStringList Clip::formats() const
 {
     QStringList names;
-    names.reserve(stored.size());
     for (const Format &entry : stored)
         names << entry.name;
     return names;
@@ -106,31 +104,20 @@ bool Clip::hasFormat(const QString &format) const
 
 bool Clip::imageCanBeDecoded() const
 {
-    if (imageBytes.isEmpty())
-        return false;
     QBuffer buffer(const_cast<QByteArray *>(&imageBytes));
-    QImageReader reader(&buffer, imageFormatFor(imageEncoding));
-    const QSize size = reader.size();
-    return size.isValid() && size.width() <= MaxImageSide && size.height() <= MaxImageSide &&
-           qint64(size.width()) * size.height() <= MaxImagePixels;
-}
-
-QImage Clip::decodeImage() const
-{
-    if (!imageCanBeDecoded())
-        return QImage();
-    return QImage::fromData(imageBytes, imageFormatFor(imageEncoding).constData());
+    return !imageBytes.isEmpty() &&
+           decodable(QImageReader(&buffer, imageFormatFor(imageEncoding)).size());
 }
 
 void Clip::makePreview(qreal ratio)
 {
-    if (!imageCanBeDecoded())
-        return;
     QBuffer buffer(&imageBytes);
     QImageReader reader(&buffer, imageFormatFor(imageEncoding));
+    const QSize size = imageBytes.isEmpty() ? QSize() : reader.size();
+    if (!decodable(size))
+        return;
     // Qt's fast scale to the preview's height, or to its width when the picture is too wide; a
     // side that would round to nothing keeps one pixel.
-    const QSize size = reader.size();
     const double factor =
         qMin(PreviewHeight * ratio / size.height(), MaxPreviewWidth * ratio / size.width());
     const double scaleX = qRound(size.width() * factor) > 0 ? factor : 1.0 / size.width();
@@ -185,7 +172,10 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
     if (format == Clip::ImageFormat && type == QVariant::ByteArray &&
         imageEncoding == QLatin1String("image/png") && imageCanBeDecoded())
         return imageBytes;
-    const QImage image = decodeImage();
+    const QImage image =
+        imageCanBeDecoded()
+            ? QImage::fromData(imageBytes, imageFormatFor(imageEncoding).constData())
+            : QImage();
     if (image.isNull())
         return QVariant();
     if (format == Clip::ImageFormat || type == QVariant::Image)
@@ -197,9 +187,8 @@ QVariant Clip::retrieveData(const QString &format, QVariant::Type type) const
     return writer.write(image) ? QVariant(encoded) : QVariant();
 }
 
-// The stored form as it is, compressed formats compressed: the worker that read a clip hands
-// it over without the window's process doing the work again. A format that holds the image's
-// own bytes says so instead of sending megabytes twice.
+// The stored form as it is, so that the window's process does not do the work again; a format
+// that holds the image's own bytes says so instead of sending megabytes twice.
 QDataStream &operator<<(QDataStream &out, const Clip &clip)
 {
     // A stream keeps an image's pixels, not its device pixel ratio.

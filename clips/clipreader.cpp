@@ -18,8 +18,8 @@ namespace {
 // PNG quality 80 is zlib's level 1: a 4K image is encoded in a fraction of the default's time.
 const int FastPngQuality = 80;
 
-// Targets of the X11 selection protocol itself, which Qt lists among the formats. They
-// describe the transfer, not the data, and cannot be offered back as data.
+// The X11 selection protocol's own targets, which Qt lists among the formats: they describe
+// the transfer, not the data.
 bool isProtocolTarget(const QString &format)
 {
     static const QStringList targets = {
@@ -31,8 +31,8 @@ bool isProtocolTarget(const QString &format)
     return targets.contains(format);
 }
 
-// Reads a clipboard owner's formats, each once, and gives up on the owner after its first
-// request that timed out, or once another owner took the clipboard.
+// Gives up on the owner after its first request that timed out, or once another owner took
+// the clipboard.
 class OwnerReader {
 public:
     OwnerReader(const QMimeData &source, ClipRead &read) : source(source), limits(read) {}
@@ -40,7 +40,7 @@ public:
     // Null when the owner refused or never answered.
     QVariant read(const QString &format)
     {
-        if (limits.stalled || cut || !unchanged())
+        if (limits.stalled || !unchanged())
             return QVariant();
         QElapsedTimer timer;
         timer.start();
@@ -101,42 +101,26 @@ const QStringList &regeneratedImageTypes()
         for (const QByteArray &type : QImageWriter::supportedMimeTypes())
             names << QString::fromLatin1(type);
         // On X11 Qt also names each format "image/" and its handler's name (image/ppm).
-        for (const QByteArray &format : QImageWriter::supportedImageFormats()) {
-            const QString name = QStringLiteral("image/") + QString::fromLatin1(format.toLower());
-            if (!names.contains(name))
-                names << name;
-        }
+        for (const QByteArray &format : QImageWriter::supportedImageFormats())
+            names << QStringLiteral("image/") + QString::fromLatin1(format.toLower());
+        names.removeDuplicates();
         return names;
     }();
     return types;
-}
-
-// The encoding an image is kept in: a lossless one, the most compact first; else whatever
-// encoding Qt can read that the owner lists.
-QStringList imageCandidates(const QStringList &formats)
-{
-    static const QStringList lossless = {QStringLiteral("image/png"), QStringLiteral("image/bmp"),
-                                         QStringLiteral("image/x-portable-pixmap"),
-                                         QStringLiteral("image/tiff")};
-    QStringList candidates;
-    for (const QString &type : lossless) {
-        if (formats.contains(type))
-            candidates << type;
-    }
-    for (const QByteArray &type : QImageReader::supportedMimeTypes()) {
-        const QString name = QString::fromLatin1(type);
-        if (formats.contains(name) && !candidates.contains(name))
-            candidates << name;
-    }
-    return candidates;
 }
 
 // Reads the image once, in one encoding, into clip, also one the reader lists only as an image
 // value (hasImage). Returns the encoding, or an empty string when there is no image to be had.
 QString readImage(const QStringList &formats, bool hasImage, OwnerReader &reader, Clip &clip)
 {
-    for (const QString &type : imageCandidates(formats)) {
-        const QVariant bytes = reader.read(type);
+    // A lossless encoding, the most compact first; else any that Qt can read.
+    QStringList types = {QStringLiteral("image/png"), QStringLiteral("image/bmp"),
+                         QStringLiteral("image/x-portable-pixmap"), QStringLiteral("image/tiff")};
+    for (const QByteArray &type : QImageReader::supportedMimeTypes())
+        types << QString::fromLatin1(type);
+    types.removeDuplicates();
+    for (const QString &type : qAsConst(types)) {
+        const QVariant bytes = formats.contains(type) ? reader.read(type) : QVariant();
         if (!bytes.isNull()) {
             clip.setImage(type, bytes.toByteArray());
             return type;
@@ -162,11 +146,6 @@ QString readImage(const QStringList &formats, bool hasImage, OwnerReader &reader
 
 } // namespace
 
-std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &&read)
-{
-    return readClip(source, read);
-}
-
 std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
 {
     if (!source)
@@ -187,23 +166,21 @@ std::unique_ptr<Clip> readClip(const QMimeData *source, ClipRead &read)
     const QVariant cut = formats.contains(cutMark) ? reader.read(cutMark) : QVariant();
     auto clip = std::make_unique<Clip>();
     const QString imageType = readImage(formats, hasImage, reader, *clip);
-    bool any = !imageType.isEmpty();
+    const bool image = !imageType.isEmpty();
     for (const QString &format : formats) {
-        if (!imageType.isEmpty() && format == imageType && format != Clip::ImageFormat) {
+        if (image && format == imageType && format != Clip::ImageFormat) {
             clip->addData(format, clip->encodedImage());
-        } else if (!imageType.isEmpty() &&
+        } else if (image &&
                    (format == Clip::ImageFormat || regeneratedImageTypes().contains(format))) {
             clip->addImageFormat(format);
         } else if (format != Clip::ImageFormat) {
             const QVariant value = format == cutMark ? cut : reader.read(format);
-            if (value.isNull())
-                continue;
-            clip->addData(format, value.toByteArray());
-            any = true;
+            if (!value.isNull())
+                clip->addData(format, value.toByteArray());
         }
     }
     // Whatever came after another owner took over may be that owner's.
-    if (!any || !reader.unchanged())
+    if ((!image && clip->formats().isEmpty()) || !reader.unchanged())
         return nullptr;
     // A text wins over the image in the row; a text listed but refused or empty shows nothing.
     if (hasImage && clip->textHead().isEmpty())

@@ -3,10 +3,6 @@
 #include "platform/platform.h"
 #include "clips/clipreader.h"
 
-ClipStore::ClipStore() = default;
-
-ClipStore::~ClipStore() = default;
-
 const Clip *ClipStore::clip(int slot) const
 {
     return slot >= 0 && slot < MaxClips ? clips[slot].get() : nullptr;
@@ -14,8 +10,9 @@ const Clip *ClipStore::clip(int slot) const
 
 void ClipStore::capture(const QMimeData *source, Origin origin)
 {
+    ClipRead read;
     if (origin == Origin::Owner && state == Gate::Collecting)
-        add(readClip(source));
+        add(readClip(source, read));
 }
 
 void ClipStore::add(std::unique_ptr<Clip> clip)
@@ -23,21 +20,16 @@ void ClipStore::add(std::unique_ptr<Clip> clip)
     // Nothing worth a slot: the clip at the cursor stays.
     if (!clip || state == Gate::Paused)
         return;
-    const int slot = chooseSlot();
+    // The first empty slot; when every slot is taken, the one at the write cursor.
+    int slot = 0;
+    while (slot < MaxClips && clips[slot])
+        ++slot;
+    if (slot == MaxClips) {
+        slot = nextSlot;
+        nextSlot = (slot + 1) % MaxClips;
+    }
     clips[slot] = std::move(clip);
     emit slotChanged(slot);
-}
-
-// The first empty slot; when every slot is taken, the one at the write cursor.
-int ClipStore::chooseSlot()
-{
-    for (int i = 0; i < MaxClips; ++i) {
-        if (!clips[i])
-            return i;
-    }
-    const int slot = nextSlot;
-    nextSlot = (slot + 1) % MaxClips;
-    return slot;
 }
 
 void ClipStore::setCollecting(bool on)

@@ -16,37 +16,27 @@ class ClipStore : public QObject {
     Q_OBJECT
 
 public:
-    // What the next clipboard change means.
     enum class Gate {
-        Collecting, // it is captured, unless it is our own paste
+        Collecting, // a change is captured, unless it is our own paste
         Paused,     // the user stopped collecting: skipped
     };
 
-    // Who changed the clipboard.
     enum class Origin {
         Owner, // another program, or an owner Qt cannot name
         Ours,  // this program: the clipboard holds what a paste put there
     };
 
-    ClipStore();
-    ~ClipStore() override;
-
     const Clip *clip(int slot) const;
     int writeCursor() const { return nextSlot; }
     Gate gate() const { return state; }
 
-    // The clipboard changed to source (null when it holds nothing). Captures what can be read
-    // of it into a slot unless the gate, its origin, a marked secret or nothing readable says
-    // otherwise. One rule keeps our own paste out, wherever the change is read: the clipboard
-    // is ours then.
+    // The clipboard changed to source (null when it holds nothing): captures it into a slot
+    // unless the gate, its origin, a marked secret or nothing readable says otherwise.
     void capture(const QMimeData *source, Origin origin = Origin::Owner);
-
-    bool isCollecting() const { return state != Gate::Paused; }
     // Stores a clip read elsewhere, unless collecting is paused.
     void add(std::unique_ptr<Clip> clip);
 
     void setCollecting(bool on);
-
     void clear(int slot);
     void clearAll();
 
@@ -55,12 +45,9 @@ public:
     static QMimeData *cloneMimeData(const Clip *source);
 
 signals:
-    // Slot's clip was stored, replaced or deleted.
     void slotChanged(int slot);
 
 private:
-    int chooseSlot();
-
     std::array<std::unique_ptr<Clip>, MaxClips> clips;
     int nextSlot = 0;
     Gate state = Gate::Collecting;

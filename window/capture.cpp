@@ -10,17 +10,16 @@
 #include <QTableWidget>
 
 namespace {
-// The delete icon is this big on the screen, also where its picture has more pixels.
 const int DeleteIconSize = 32;
 
-// Sizes an icon in the window's own pixels. Qt 5 takes a picture's pixels for its size on
-// the screen, so the 64-pixel picture made for a screen at 200% would be drawn twice as big.
-class LogicalSizeIconEngine final : public QIconEngine {
+// Sizes the delete icon in the window's own pixels: Qt 5 would draw the 64-pixel picture made
+// for a screen at 200% twice as big.
+class DeleteIconEngine final : public QIconEngine {
 public:
-    LogicalSizeIconEngine(const QIcon &icon, int side) : icon(icon), side(side) {}
+    explicit DeleteIconEngine(const QIcon &icon) : icon(icon) {}
     QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override
     {
-        return size.boundedTo(QSize(side, side));
+        return size.boundedTo(QSize(DeleteIconSize, DeleteIconSize));
     }
     void paint(QPainter *painter, const QRect &rect, QIcon::Mode mode, QIcon::State state) override
     {
@@ -30,11 +29,10 @@ public:
     {
         return icon.pixmap(size, mode, state);
     }
-    QIconEngine *clone() const override { return new LogicalSizeIconEngine(icon, side); }
+    QIconEngine *clone() const override { return new DeleteIconEngine(icon); }
 
 private:
     QIcon icon;
-    int side;
 };
 } // namespace
 
@@ -56,7 +54,6 @@ void TesselGui::startCaptureWorker()
     capture.start();
 }
 
-// Draws slot's row from its clip: the text, else an image preview, else the formats.
 void TesselGui::showSlot(int slot)
 {
     const Clip *clip = store.clip(slot);
@@ -72,18 +69,13 @@ void TesselGui::showSlot(int slot)
     for (const QString &format : formats)
         description += format + QLatin1String("\r\n");
 
-    // The cell and its tooltip show a bounded head anyway; the whole text stays in the clip.
+    // The text, else an image preview, else the formats.
     const QString text = clip->textHead();
-    const QImage preview = text.isEmpty() ? clip->preview() : QImage();
-    QTableWidgetItem *content;
-    if (!text.isEmpty()) {
-        content = new QTableWidgetItem(text);
-    } else if (preview.isNull()) {
-        content = new QTableWidgetItem(description);
-    } else {
+    auto *content = new QTableWidgetItem(text.isEmpty() ? description : text);
+    if (text.isEmpty() && !clip->preview().isNull()) {
         table->setIconSize(QSize(Clip::PreviewHeight, Clip::PreviewHeight));
         table->setRowHeight(slot, Clip::PreviewHeight);
-        content = new QTableWidgetItem(QIcon(QPixmap::fromImage(preview)), description);
+        content->setIcon(QIcon(QPixmap::fromImage(clip->preview())));
     }
     content->setData(Qt::ToolTipRole, text);
     table->setItem(slot, ContentColumn, content);
@@ -91,7 +83,6 @@ void TesselGui::showSlot(int slot)
     const QIcon picture = platform::deleteIcon();
     table->setItem(
         slot, DeleteColumn,
-        new QTableWidgetItem(
-            picture.isNull() ? QIcon() : QIcon(new LogicalSizeIconEngine(picture, DeleteIconSize)),
-            QString()));
+        new QTableWidgetItem(picture.isNull() ? QIcon() : QIcon(new DeleteIconEngine(picture)),
+                             QString()));
 }

@@ -2,17 +2,16 @@
 
 #include <QStyledItemDelegate>
 
-// Draws a clip's cell and shows its tooltip from a bounded head of the text: laying out
-// megabytes of text on every repaint or hover would freeze the window. The item itself
-// keeps the whole text.
+// Draws a cell and its tooltip from a bounded head of the text: laying out megabytes of text
+// on every repaint or hover would freeze the window.
 class ClipDelegate : public QStyledItemDelegate {
     Q_OBJECT
 
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    // The head of text shown for it: at most maxChars characters and maxLines lines, each
-    // line end a single LF, followed by an ellipsis when anything was left out.
+    // At most maxChars characters and maxLines lines of text, each line end a single LF, and
+    // an ellipsis when anything was left out.
     static QString shownText(const QString &text, int maxChars, int maxLines);
 
     bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,

@@ -27,8 +27,6 @@ TesselGui::TesselGui() : QWidget(nullptr)
     table->verticalHeader()->setVisible(false);
     table->setHorizontalHeaderLabels({"content", "shortcut", "delete"});
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // Clips can be many megabytes of text: the delegate bounds what a cell paints and what
-    // its tooltip shows, while the items keep the whole text.
     table->setItemDelegate(new ClipDelegate(table));
     connect(table, SIGNAL(cellClicked(int,int)), this, SLOT(oncellclicked(int,int)));
     mainLayout->addWidget(table);
@@ -65,8 +63,6 @@ TesselGui::TesselGui() : QWidget(nullptr)
 
     registerHotKeys();
 }
-
-TesselGui::~TesselGui() = default;
 
 void TesselGui::showError(const QString &text)
 {

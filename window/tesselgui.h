@@ -14,28 +14,23 @@ class QPushButton;
 class QTableWidget;
 class QVBoxLayout;
 
-// The only window: shows the clip store's ten slots as table rows, with the controls under
-// the table. Construction and the control slots live in tesselgui.cpp, capture and the
-// drawing of a row in capture.cpp, replay in replay.cpp, hotkey registration and the close
-// handling in hotkeys.cpp.
+// The only window: the clip store's ten slots as table rows, the controls under the table.
 class TesselGui : public QWidget {
     Q_OBJECT
 
 public:
     TesselGui();
-    ~TesselGui() override;
 
     // Reads clipboard changes in a worker process from now on, so that no owner can block
-    // the window; without one they are read here.
+    // the window.
     void startCaptureWorker();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
-    // Pastes the slot of the key with this code (the hotkey signal carries it).
+    // Pastes the slot of the key with this code.
     void getHotKey(WPARAM wParam);
-    // Captures the clipboard's new contents.
     void clipboardDataChanged();
     void oncellclicked(int row, int col);
     void ontopstatechanged(int state);
