@@ -33,6 +33,8 @@ quint64 refusedClient = 0;
 
 // The window's view of the owner, from the events of its own connection.
 platform::ClipboardStamp windowSeen;
+// When the window first looked at the owner it found before any event.
+xcb_timestamp_t firstLook = 0;
 int windowFixesEventBase = -1;
 
 // What the last paste put on the clipboard (Qt deletes it once replaced), and since when.
@@ -229,9 +231,17 @@ platform::ClipboardStamp clipboardStamp()
         catchUp();
         return watch.latest;
     }
-    if (!windowSeen.time && x11::isX11())
-        windowSeen.owner = ownerOf(QX11Info::connection(), clipboardAtom(QX11Info::connection()));
-    return windowSeen;
+    if (windowSeen.time || !x11::isX11())
+        return windowSeen;
+    // No event has said when the owner took the clipboard, only that it was no later than our
+    // first look. That look's time tells this copy from the owner's next one: the same window
+    // copying again as Tessel starts makes a new copy.
+    xcb_connection_t *connection = QX11Info::connection();
+    const xcb_window_t owner = ownerOf(connection, clipboardAtom(connection));
+    if (owner != windowSeen.owner || !firstLook)
+        firstLook = xcb_timestamp_t(QX11Info::getTimestamp());
+    windowSeen.owner = owner;
+    return {owner, firstLook};
 }
 
 platform::OwnerChange ownerChangeSince(const platform::ClipboardStamp &stamp)

@@ -2,7 +2,8 @@
 # One Tessel per user and display: a second start brings the running window to the front
 # (also out of the minimised state) and exits with status 0, without a box or a second
 # window; the first one still pastes, also when `tessel --paste N` asks it to. A lock left by
-# a crash does not stop the next start, and of two starts at once exactly one runs.
+# a crash does not stop the next start, and of two starts at once exactly one runs. A copy
+# made as the window appears is kept, also when its owner held the clipboard before.
 . "$(dirname "$0")/lib.sh"
 
 start_x
@@ -108,5 +109,22 @@ one_runs() {
         [ "$(tessel_windows)" -eq 1 ] && [ -z "$(window_named error)" ]
 }
 check "then of two starts at once exactly one runs; the other ends with status 0" one_runs
+
+# A program whose window already holds the clipboard copies again just as Tessel's window
+# appears, before its capture worker is up: that copy is new, though its owner is not.
+kill "$RACER_A" "$RACER_B" 2>/dev/null
+check "the running Tessel is stopped" wait_until gone
+mkfifo "$WORK/owner.in" && exec 7<>"$WORK/owner.in"
+# Commands go in through a pipe; a background job's own stdin would be /dev/null.
+start_bg owner sh -c 'exec "$0" x11 text <"$1"' "$HOSTILEOWNER" "$WORK/owner.in"
+owned() { [ "$(grep -c '^owned' "$WORK/owner.log")" -ge "$1" ]; }
+check "an owner's window holds the clipboard" eval 'echo "own before" >&7 && wait_until owned 1'
+copy_as_window_appears() {
+    start_tessel || return 1
+    echo "own after" >&7 && wait_until owned 2
+}
+check "Tessel starts; as its window appears, the same owner copies again" copy_as_window_appears
+f1_pastes_after() { activate "$FOCUS_WIN" && clear_focus && hold_key F1 && wait_focus_text after; }
+check "that copy is kept: F1 pastes it" wait_until f1_pastes_after
 
 finish
