@@ -19,6 +19,13 @@ inline bool isX11()
     return QX11Info::isPlatformX11() && QX11Info::display() && QX11Info::connection();
 }
 
+// Qt's connection, for the event filter: asking Qt for it builds a string each time.
+inline xcb_connection_t *eventConnection()
+{
+    static xcb_connection_t *const connection = QX11Info::connection();
+    return connection;
+}
+
 // An event's type, without the bit that marks one another client sent.
 inline uint8_t typeOf(const xcb_generic_event_t *event)
 {

@@ -181,7 +181,7 @@ namespace x11 {
 bool answerClipboardEvent(const xcb_generic_event_t *event)
 {
     // Only Qt's xcb connection has events of this kind to show.
-    xcb_connection_t *connection = QX11Info::connection();
+    xcb_connection_t *connection = x11::eventConnection();
     if (windowFixesEventBase < 0)
         windowFixesEventBase = fixesEventBase(connection);
     takeOwnerChange(event, uint8_t(windowFixesEventBase), connection, windowSeen);
