@@ -1,6 +1,7 @@
 // The focused application of the paste bench: a text field that reports on stdout, with the
 // monotonic clock in nanoseconds, every paste it receives. A pasted image (which a text field
 // ignores) is read from the clipboard and reported with its size.
+//   ready                    once the window is shown
 //   active                   whenever the text field has the keyboard focus in an active window
 //   text <ns> <characters>   a paste of text
 //   image <ns> <w>x<h> ...   a paste of an image, with the time its transfer and decode took
@@ -74,6 +75,7 @@ int main(int argc, char **argv)
     field.resize(400, 40);
     field.move(600, 300);
     field.show();
+    std::printf("ready\n");
     // Asked for until the window has it: a window manager maps the window a little later, and
     // may take the focus back at first.
     QTimer focus;
