@@ -2,6 +2,7 @@
 // As a Qt application (it prints "owner" on stdout once it owns the clipboard, then logs
 // "asked <format>" on stderr for each request for data, and keeps running until killed):
 //   fakeowner hang N                lists N formats and never answers a request for data
+//   fakeowner hang-private N        the same without a text: N private formats
 //   fakeowner hint TEXT             offers TEXT marked for password managers, refuses the mark
 //   fakeowner late MS TEXT          offers TEXT and answers each request MS milliseconds late,
 //                                   even once it has lost the clipboard
@@ -130,7 +131,7 @@ QByteArray readFile(const QString &path)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: fakeowner hang N | hint TEXT | late MS TEXT | cut URI | qt-text FILE | "
+                 "usage: fakeowner hang[-private] N | hint TEXT | late MS TEXT | cut URI | qt-text FILE | "
                  "qt-image FILE | formats N | offer FORMAT FILE... | "
                  "x11 text|hang|slow|incr [FILE]\n");
     return 2;
@@ -167,10 +168,13 @@ int main(int argc, char **argv)
     const bool late = mode == QLatin1String("late") && args.size() == 4;
     if (!pairs && !late && args.size() != 3)
         return usage();
-    if (mode == QLatin1String("hang")) {
+    if (mode == QLatin1String("hang") || mode == QLatin1String("hang-private")) {
         data->hang = true;
-        data->setData(QStringLiteral("text/plain"), QByteArray());
-        for (int i = 1; i < args[2].toInt(); ++i)
+        // A bridge such as Wine's tries each of a text's targets in turn, one timeout each.
+        const bool text = mode == QLatin1String("hang");
+        if (text)
+            data->setData(QStringLiteral("text/plain"), QByteArray());
+        for (int i = text ? 1 : 0; i < args[2].toInt(); ++i)
             data->setData(QStringLiteral("application/x-hostile-%1").arg(i), QByteArray());
     } else if (mode == QLatin1String("hint")) {
         data->setData(QStringLiteral("text/plain"), args[2].toUtf8());

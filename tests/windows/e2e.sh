@@ -124,8 +124,11 @@ check "F4 offers a Windows program's formats back under their own names, with th
     formats_come_back
 
 # A capture in progress holds up no paste: an X owner that never answers keeps the capture
-# worker waiting, through Wine's clipboard bridge, while F1 pastes.
-start_bg hang "${HOSTILEOWNER:?path of the fakeowner binary}" hang 3
+# worker waiting, through Wine's clipboard bridge, while F1 pastes. The paste still waits
+# for the bridge to give up on the read it was asked for (its emptying of the clipboard is
+# sent to the bridge), up to a second on a busy machine for each X target that may give the
+# format: the owner offers no text, which the bridge would try under four targets.
+start_bg hang "${HOSTILEOWNER:?path of the fakeowner binary}" hang-private 3
 HANG_PID=$BG_PID
 hung_capture_pastes() {
     wait_until grep -q '^asked' "$WORK/hang.log" &&
