@@ -130,10 +130,9 @@ QByteArray readFile(const QString &path)
 
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: fakeowner hang[-private] N | hint TEXT | late MS TEXT | cut URI | qt-text FILE | "
-                 "qt-image FILE | formats N | offer FORMAT FILE... | "
-                 "x11 text|hang|slow|incr [FILE]\n");
+    std::fprintf(stderr, "usage: fakeowner hang[-private] N | hint TEXT | late MS TEXT | cut URI | "
+                         "qt-text FILE | qt-image FILE | formats N | offer FORMAT FILE... | "
+                         "x11 text|hang|slow|incr [FILE]\n");
     return 2;
 }
 
