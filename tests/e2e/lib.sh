@@ -72,15 +72,19 @@ start_bg() {
     E2E_PIDS+=("$BG_PID")
 }
 
+# Microseconds since the epoch. SECONDS counts whole seconds: a wait of 1 s measured with it
+# could end at the next tick, a few milliseconds later.
+now_us() { echo "${EPOCHREALTIME//[.,]/}"; }
+
 # Runs "$@" until it succeeds or $TIMEOUT seconds have passed.
 wait_until() {
-    local deadline=$((SECONDS + TIMEOUT))
+    local deadline=$(($(now_us) + TIMEOUT * 1000000))
     if ((SECONDS >= DEADLINE)); then
         log "not ok - the test ran for more than $DEADLINE s; giving up"
         exit 1
     fi
     while ! "$@"; do
-        ((SECONDS >= deadline)) && return 1
+        (($(now_us) >= deadline)) && return 1
         sleep 0.05
     done
 }
