@@ -122,7 +122,8 @@ start_receiver() {
 start_wayland_tessel() {
     start_user_bg tessel "$TESSEL_BIN" || return 1
     TESSEL_PID=$BG_PID
-    # The worker is ready once the window's process has its worker as a child.
+    # Its worker has started once the window's process has it as a child: neither need be
+    # ready yet, nor the window drawn.
     worker_up() { pgrep -P "$TESSEL_PID" >/dev/null; }
     wait_until worker_up
 }

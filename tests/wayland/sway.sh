@@ -24,10 +24,6 @@ EOF
 start_sway "$WORK/sway.conf" || exit 1
 log "sway on $WAYLAND_DISPLAY_NAME, XWayland on $XWAYLAND_DISPLAY"
 
-start_wayland_tessel || exit 1
-TESSEL_WRAPPER=${E2E_PIDS[-2]}
-start_receiver || exit 1
-
 # The window is tiled on the left half: what it shows there changes when a slot fills.
 # Runs "$@" (a copy) and waits until the window shows a slot more.
 tessel_look() { as_user grim -g "0,0 640x800" - 2>/dev/null | md5sum; }
@@ -37,6 +33,24 @@ copy_and_wait() {
     "$@" || return 1
     wait_until look_changed
 }
+# Whether sway shows a window whose $2 (app_id where not given) is $1; sway gives the
+# keyboard focus to a new window once it is mapped.
+window_shown() { as_user swaymsg -t get_tree | grep -q "\"${2:-app_id}\": \"$1\""; }
+
+# Tessel's worker starts before its window is drawn. The window must be mapped before the
+# receiver's, which then has the focus, and be still before a copy is judged by its look: it
+# is drawn again as it moves to the left half and as the focus leaves it.
+drawn() {
+    window_shown tessel class || return 1
+    LOOK=$(tessel_look)
+    sleep 0.5
+    [ "$(tessel_look)" = "$LOOK" ] || return 1
+    sleep 0.5
+    [ "$(tessel_look)" = "$LOOK" ]
+}
+start_wayland_tessel && wait_until drawn || exit 1
+TESSEL_WRAPPER=${E2E_PIDS[-2]}
+start_receiver && wait_until drawn || exit 1
 
 check_copies_and_pastes
 screenshot after-pastes
@@ -109,8 +123,6 @@ screenshot bad-sources
 # A GTK 3 program on GTK's Wayland backend as the source: a text typed into zenity's entry,
 # selected and copied with its keys, fills slot 9 with GTK's types in GTK's order.
 printf 'GTK words: na\xc3\xafve caf\xc3\xa9 & <tags>' >"$WORK/gtk-text"
-# Sway gives the keyboard focus to a new window once it is mapped.
-window_shown() { as_user swaymsg -t get_tree | grep -q "\"app_id\": \"$1\""; }
 gtk_copy() {
     start_user_bg zenity env GDK_BACKEND=wayland NO_AT_BRIDGE=1 zenity --entry --title=gtk-source \
         --text=source || return 1
